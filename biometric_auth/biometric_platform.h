@@ -1,0 +1,59 @@
+// The platform operations the biometric manager is built on: a per-call
+// context with a synchronous policy check and an asynchronous evaluation.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vk::biometric {
+
+// The error domain of the platform's own authentication errors.
+inline constexpr std::string_view kLAErrorDomain = "com.apple.LocalAuthentication";
+// The only policy ever checked or evaluated: biometrics only.
+inline constexpr std::int64_t kPolicyDeviceOwnerAuthenticationWithBiometrics = 1;
+
+// A coded error as the platform reports it.
+struct PlatformError {
+  std::string domain;
+  std::int64_t code = 0;
+};
+
+// The synchronous answer of a policy check.
+struct CanEvaluateAnswer {
+  bool can_evaluate = false;
+  std::optional<PlatformError> error;  // only meaningful when can_evaluate is false
+};
+
+// Called exactly once per evaluation, never on the thread that started it.
+using EvaluateReply = std::function<void(bool success, std::optional<PlatformError> error)>;
+
+// One authentication context; each manager call makes and drops its own.
+class BiometricContext {
+ public:
+  virtual ~BiometricContext() = default;
+  // Title of the prompt's fallback button.
+  virtual void setLocalizedFallbackTitle(std::string_view title) = 0;
+  // The platform's biometry kind: 0 none, 1 Touch ID, 2 Face ID, 4 Optic ID.
+  virtual std::int64_t biometryType() = 0;
+  // Whether `policy` can be evaluated now, with an optional coded error.
+  virtual CanEvaluateAnswer canEvaluatePolicy(std::int64_t policy) = 0;
+  // Starts the prompt and returns at once; `reply` arrives later.
+  virtual void evaluatePolicy(std::int64_t policy, std::string_view reason,
+                              EvaluateReply reply) = 0;
+};
+
+// Makes contexts; the production implementation is chosen at build time.
+class BiometricPlatform {
+ public:
+  virtual ~BiometricPlatform() = default;
+  virtual std::unique_ptr<BiometricContext> makeContext() = 0;
+};
+
+// The platform of this build (macOS LocalAuthentication, Linux fprintd).
+std::unique_ptr<BiometricPlatform> makeSystemBiometricPlatform();
+
+}  // namespace vk::biometric

@@ -1,0 +1,43 @@
+// The platform's keychain item operations on generic-password items,
+// identified by (service, account), with the platform's status codes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vk::biometric {
+
+using OSStatus = std::int32_t;
+
+inline constexpr OSStatus errSecSuccess = 0;
+inline constexpr OSStatus errSecUserCanceled = -128;
+inline constexpr OSStatus errSecParam = -50;
+inline constexpr OSStatus errSecNotAvailable = -25291;
+inline constexpr OSStatus errSecDuplicateItem = -25299;
+inline constexpr OSStatus errSecItemNotFound = -25300;
+inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
+
+// Add, update, copy and delete of generic-password items.
+class KeychainItems {
+ public:
+  virtual ~KeychainItems() = default;
+  // Creates the item, accessible when unlocked on this device only;
+  // errSecDuplicateItem when the identity exists (nothing is overwritten).
+  virtual OSStatus add(std::string_view service, std::string_view account,
+                       std::string_view data) = 0;
+  // Replaces the data of the matching item, and nothing else.
+  virtual OSStatus update(std::string_view service, std::string_view account,
+                          std::string_view data) = 0;
+  // Copies the data of one matching item into `data_out`.
+  virtual OSStatus copyMatching(std::string_view service, std::string_view account,
+                                std::string& data_out) = 0;
+  // Deletes every matching item; errSecItemNotFound when none matched.
+  virtual OSStatus remove(std::string_view service, std::string_view account) = 0;
+};
+
+// The keychain of this build (macOS Security, Linux Secret Service).
+std::unique_ptr<KeychainItems> makeSystemKeychainItems();
+
+}  // namespace vk::biometric
