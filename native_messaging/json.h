@@ -3,10 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
+#include <new>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <variant>
 #include <vector>
 
 #include "native_messaging/result.h"
@@ -32,10 +33,10 @@ class JsonObject {
   // Inserts the member, or replaces the value of a present key.
   void set(std::string key, JsonValue value);
 
-  std::size_t size() const { return members_.size(); }
-  bool empty() const { return members_.empty(); }
-  const_iterator begin() const { return members_.begin(); }
-  const_iterator end() const { return members_.end(); }
+  std::size_t size() const;
+  bool empty() const;
+  const_iterator begin() const;
+  const_iterator end() const;
 
   friend bool operator==(const JsonObject&, const JsonObject&);
 
@@ -49,42 +50,98 @@ class JsonValue {
  public:
   enum class Kind { null, boolean, unsigned_integer, signed_integer, floating, string, array, object };
 
-  JsonValue() = default;
-  JsonValue(std::nullptr_t) {}
-  JsonValue(bool b) : data_(b) {}
-  JsonValue(std::uint64_t u) : data_(u) {}
+  JsonValue() : kind_(Kind::null), u_(0) {}
+  JsonValue(std::nullptr_t) : JsonValue() {}
+  JsonValue(bool b) : kind_(Kind::boolean), b_(b) {}
+  JsonValue(std::uint64_t u) : kind_(Kind::unsigned_integer), u_(u) {}
   // A signed integer; the parser makes these for negative integers only.
-  JsonValue(std::int64_t i) : data_(i) {}
+  JsonValue(std::int64_t i) : kind_(Kind::signed_integer), i_(i) {}
   // A finite double.
-  JsonValue(double d) : data_(d) {}
-  JsonValue(std::string s) : data_(std::move(s)) {}
-  JsonValue(const char* s) : data_(std::string(s)) {}
-  JsonValue(JsonArray a) : data_(std::move(a)) {}
-  JsonValue(JsonObject o) : data_(std::move(o)) {}
+  JsonValue(double d) : kind_(Kind::floating), d_(d) {}
+  JsonValue(std::string s) : kind_(Kind::string), s_(std::move(s)) {}
+  JsonValue(const char* s) : kind_(Kind::string), s_(s) {}
+  JsonValue(JsonArray a) : kind_(Kind::array), a_(std::move(a)) {}
+  JsonValue(JsonObject o) : kind_(Kind::object), o_(std::move(o)) {}
   // Integer literals of other types must choose a kind explicitly.
   JsonValue(int) = delete;
 
-  Kind kind() const { return static_cast<Kind>(data_.index()); }
+  JsonValue(const JsonValue& other);
+  JsonValue(JsonValue&& other) noexcept { move_from(std::move(other)); }
+  JsonValue& operator=(const JsonValue& other);
+  JsonValue& operator=(JsonValue&& other) noexcept {
+    if (this != &other) {
+      destroy();
+      move_from(std::move(other));
+    }
+    return *this;
+  }
+  ~JsonValue() { destroy(); }
+
+  Kind kind() const { return kind_; }
 
   // Each accessor returns null when the value is of another kind.
-  const bool* as_bool() const { return std::get_if<bool>(&data_); }
-  const std::uint64_t* as_unsigned() const { return std::get_if<std::uint64_t>(&data_); }
-  const std::int64_t* as_signed() const { return std::get_if<std::int64_t>(&data_); }
-  const double* as_double() const { return std::get_if<double>(&data_); }
-  const std::string* as_string() const { return std::get_if<std::string>(&data_); }
-  const JsonArray* as_array() const { return std::get_if<JsonArray>(&data_); }
-  JsonArray* as_array() { return std::get_if<JsonArray>(&data_); }
-  const JsonObject* as_object() const { return std::get_if<JsonObject>(&data_); }
-  JsonObject* as_object() { return std::get_if<JsonObject>(&data_); }
+  const bool* as_bool() const { return kind_ == Kind::boolean ? &b_ : nullptr; }
+  const std::uint64_t* as_unsigned() const { return kind_ == Kind::unsigned_integer ? &u_ : nullptr; }
+  const std::int64_t* as_signed() const { return kind_ == Kind::signed_integer ? &i_ : nullptr; }
+  const double* as_double() const { return kind_ == Kind::floating ? &d_ : nullptr; }
+  const std::string* as_string() const { return kind_ == Kind::string ? &s_ : nullptr; }
+  const JsonArray* as_array() const { return kind_ == Kind::array ? &a_ : nullptr; }
+  JsonArray* as_array() { return kind_ == Kind::array ? &a_ : nullptr; }
+  const JsonObject* as_object() const { return kind_ == Kind::object ? &o_ : nullptr; }
+  JsonObject* as_object() { return kind_ == Kind::object ? &o_ : nullptr; }
 
   // Equal kinds and equal contents; doubles compare bit for bit.
   friend bool operator==(const JsonValue&, const JsonValue&);
 
  private:
-  std::variant<std::monostate, bool, std::uint64_t, std::int64_t, double, std::string, JsonArray,
-               JsonObject>
-      data_;
+  friend class JsonParser;
+
+  // Scalars are plain bits, so moving them is a copy and needs no cleanup.
+  bool holds_resources() const { return kind_ >= Kind::string; }
+  void destroy() {
+    if (holds_resources()) destroy_resources();
+  }
+  void destroy_resources();
+  void move_from(JsonValue&& other) noexcept {
+    kind_ = other.kind_;
+    switch (kind_) {
+      case Kind::null:
+      case Kind::boolean:
+      case Kind::unsigned_integer:
+      case Kind::signed_integer:
+      case Kind::floating:
+        // One copy of the scalar's bytes, whichever scalar it is.
+        std::memcpy(static_cast<void*>(&u_), static_cast<const void*>(&other.u_), sizeof u_);
+        break;
+      case Kind::string:
+        new (&s_) std::string(std::move(other.s_));
+        break;
+      case Kind::array:
+        new (&a_) JsonArray(std::move(other.a_));
+        break;
+      case Kind::object:
+        new (&o_) JsonObject(std::move(other.o_));
+        break;
+    }
+  }
+
+  Kind kind_;
+  union {
+    bool b_;
+    std::uint64_t u_;
+    std::int64_t i_;
+    double d_;
+    std::string s_;
+    JsonArray a_;
+    JsonObject o_;
+  };
 };
+
+// Defined here, where JsonValue is complete.
+inline std::size_t JsonObject::size() const { return members_.size(); }
+inline bool JsonObject::empty() const { return members_.empty(); }
+inline JsonObject::const_iterator JsonObject::begin() const { return members_.begin(); }
+inline JsonObject::const_iterator JsonObject::end() const { return members_.end(); }
 
 // Where and why a text is not JSON.
 struct JsonParseError {

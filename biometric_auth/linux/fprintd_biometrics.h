@@ -1,0 +1,42 @@
+// Biometric contexts backed by the fprintd fingerprint service
+// (net.reactivated.Fprint) on D-Bus.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "biometric_auth/biometric_platform.h"
+
+namespace vk::biometric::linux_backend {
+
+// LAError codes the backend reports.
+inline constexpr std::int64_t kLAErrorAuthenticationFailed = -1;
+inline constexpr std::int64_t kLAErrorSystemCancel = -4;
+inline constexpr std::int64_t kLAErrorBiometryNotAvailable = -6;
+inline constexpr std::int64_t kLAErrorBiometryNotEnrolled = -7;
+
+// LABiometryType of a fingerprint sensor.
+inline constexpr std::int64_t kBiometryTypeTouchID = 1;
+
+// Where fprintd is and how long each step may take.
+struct FprintdSettings {
+  // Bus fprintd is on; unset means the system bus (tests pass a private bus).
+  std::optional<std::string> fprintd_bus_address;
+  // Bus of the desktop notification that shows the reason; unset: session bus.
+  std::optional<std::string> notification_bus_address;
+  // D-Bus calls of one availability check, fprintd activation included.
+  std::chrono::milliseconds call_limit{5'000};
+  // A whole evaluation, from claiming the sensor to the last scan.
+  std::chrono::milliseconds verify_limit{60'000};
+  // Releasing the sensor and closing the notification afterwards.
+  std::chrono::milliseconds cleanup_limit{2'000};
+  // Non-matching fingers accepted before the evaluation fails.
+  int attempts = 3;
+};
+
+// The fprintd platform with explicit settings.
+std::unique_ptr<BiometricPlatform> makeFprintdPlatform(FprintdSettings settings);
+
+}  // namespace vk::biometric::linux_backend

@@ -1,0 +1,101 @@
+#include "biometric_auth/linux/private_bus.h"
+
+#include <cstring>
+
+namespace vk::biometric::linux_backend {
+
+namespace {
+constexpr const char* kBusName = "org.freedesktop.DBus";
+constexpr const char* kBusPath = "/org/freedesktop/DBus";
+constexpr const char* kBusInterface = "org.freedesktop.DBus";
+}  // namespace
+
+std::string busAddress(GBusType bus, DeadlineLoop& loop, GErrorPtr& error) {
+  GError* raw = nullptr;
+  gchar* address = g_dbus_address_get_for_bus_sync(bus, loop.cancellable(), &raw);
+  if (address == nullptr) {
+    error.reset(raw);
+    return {};
+  }
+  std::string result(address);
+  g_free(address);
+  return result;
+}
+
+GObjectPtr<GDBusConnection> connectBus(const std::string& address, DeadlineLoop& loop,
+                                       GErrorPtr& error) {
+  PendingResult connected;
+  g_dbus_connection_new_for_address(
+      address.c_str(),
+      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+      nullptr, loop.cancellable(), onAsyncReady, &connected);
+  loop.await(connected);
+  GError* raw = nullptr;
+  GObjectPtr<GDBusConnection> connection(
+      g_dbus_connection_new_for_address_finish(connected.get(), &raw));
+  if (!connection) error.reset(raw);
+  return connection;
+}
+
+void closeBus(GDBusConnection* connection, DeadlineLoop& loop) {
+  if (connection == nullptr || g_dbus_connection_is_closed(connection)) return;
+  PendingResult closed;
+  // Closing is local (the stream is shut), so it needs no cancellable.
+  g_dbus_connection_close(connection, nullptr, onAsyncReady, &closed);
+  loop.await(closed);
+  g_dbus_connection_close_finish(connection, closed.get(), nullptr);
+}
+
+GVariantPtr callMethod(GDBusConnection* connection, DeadlineLoop& loop, const char* destination,
+                       const char* path, const char* interface, const char* method,
+                       GVariant* args, const char* reply_type, GErrorPtr& error,
+                       GDBusCallFlags flags) {
+  PendingResult replied;
+  g_dbus_connection_call(connection, destination, path, interface, method, args,
+                         reply_type != nullptr ? G_VARIANT_TYPE(reply_type) : nullptr, flags,
+                         G_MAXINT,  // the loop's deadline bounds the call
+                         loop.cancellable(), onAsyncReady, &replied);
+  loop.await(replied);
+  GError* raw = nullptr;
+  GVariantPtr reply(g_dbus_connection_call_finish(connection, replied.get(), &raw));
+  if (!reply) error.reset(raw);
+  return reply;
+}
+
+bool nameHasOwner(GDBusConnection* connection, DeadlineLoop& loop, const char* name) {
+  GErrorPtr error;
+  GVariantPtr owned = callMethod(connection, loop, kBusName, kBusPath, kBusInterface,
+                                 "NameHasOwner", g_variant_new("(s)", name), "(b)", error);
+  if (!owned) return false;
+  gboolean has_owner = FALSE;
+  g_variant_get(owned.get(), "(b)", &has_owner);
+  return has_owner != FALSE;
+}
+
+bool nameIsReachable(GDBusConnection* connection, DeadlineLoop& loop, const char* name) {
+  if (nameHasOwner(connection, loop, name)) return true;
+  GErrorPtr error;
+  GVariantPtr names = callMethod(connection, loop, kBusName, kBusPath, kBusInterface,
+                                 "ListActivatableNames", nullptr, "(as)", error);
+  if (!names) return false;
+  GVariantIter* iter = nullptr;
+  g_variant_get(names.get(), "(as)", &iter);
+  bool found = false;
+  const gchar* candidate = nullptr;
+  while (!found && g_variant_iter_next(iter, "&s", &candidate)) {
+    found = std::strcmp(candidate, name) == 0;
+  }
+  g_variant_iter_free(iter);
+  return found;
+}
+
+std::string remoteErrorName(const GError* error) {
+  if (error == nullptr || !g_dbus_error_is_remote_error(error)) return {};
+  gchar* name = g_dbus_error_get_remote_error(error);
+  std::string result(name != nullptr ? name : "");
+  g_free(name);
+  return result;
+}
+
+}  // namespace vk::biometric::linux_backend

@@ -1,0 +1,88 @@
+# What `cmake --install` puts under the prefix: the host, its tools, the
+# bridge's shared library and C header, a CMake package and a pkg-config
+# file for the bridge. Included from the top-level CMakeLists.txt after all
+# targets exist; targets another part of the tree does not build are skipped.
+include_guard(GLOBAL)
+include(CMakePackageConfigHelpers)
+
+set(VK_PACKAGE_NAME VellumkeepNative)
+set(VK_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${VK_PACKAGE_NAME})
+
+set(_vk_programs vellumkeep-native vk-json vk-stand-in-app vk-install-host-manifest)
+set(_vk_exported)
+foreach(_vk_program IN LISTS _vk_programs)
+  if(TARGET ${_vk_program})
+    install(TARGETS ${_vk_program} EXPORT ${VK_PACKAGE_NAME}Targets
+      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+    list(APPEND _vk_exported ${_vk_program})
+  endif()
+endforeach()
+
+if(TARGET vellumkeep-bridge)
+  # In the build tree the header is found from the source root; installed,
+  # callers write #include <vellumkeep/biometric_bridge.h>.
+  set_property(TARGET vellumkeep-bridge PROPERTY INTERFACE_INCLUDE_DIRECTORIES
+    $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}>
+    $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+  # A relative PUBLIC_HEADER would be read against this directory.
+  get_target_property(_vk_bridge_dir vellumkeep-bridge SOURCE_DIR)
+  set_property(TARGET vellumkeep-bridge PROPERTY PUBLIC_HEADER ${_vk_bridge_dir}/biometric_bridge.h)
+  install(TARGETS vellumkeep-bridge EXPORT ${VK_PACKAGE_NAME}Targets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+    PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/vellumkeep COMPONENT development)
+  list(APPEND _vk_exported vellumkeep-bridge)
+
+  # Paths relative to the .pc file, so the installed tree can be moved and
+  # `cmake --install --prefix` needs no reconfiguration.
+  set(_vk_pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+  if(IS_ABSOLUTE "${CMAKE_INSTALL_LIBDIR}" OR IS_ABSOLUTE "${CMAKE_INSTALL_INCLUDEDIR}")
+    set(VK_PC_PREFIX "${CMAKE_INSTALL_PREFIX}")
+    set(VK_PC_LIBDIR "${CMAKE_INSTALL_FULL_LIBDIR}")
+    set(VK_PC_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
+  else()
+    file(RELATIVE_PATH _vk_up "/prefix/${_vk_pc_dir}" "/prefix")
+    set(VK_PC_PREFIX "\${pcfiledir}/${_vk_up}")
+    string(REGEX REPLACE "/$" "" VK_PC_PREFIX "${VK_PC_PREFIX}")
+    set(VK_PC_LIBDIR "\${prefix}/${CMAKE_INSTALL_LIBDIR}")
+    set(VK_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
+  endif()
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/vellumkeep-bridge.pc.in
+    ${PROJECT_BINARY_DIR}/vellumkeep-bridge.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/vellumkeep-bridge.pc
+    DESTINATION ${_vk_pc_dir} COMPONENT development)
+endif()
+
+if(_vk_exported)
+  install(EXPORT ${VK_PACKAGE_NAME}Targets NAMESPACE vellumkeep::
+    DESTINATION ${VK_CMAKE_PACKAGE_DIR} COMPONENT development)
+  configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/${VK_PACKAGE_NAME}Config.cmake.in
+    ${PROJECT_BINARY_DIR}/${VK_PACKAGE_NAME}Config.cmake
+    INSTALL_DESTINATION ${VK_CMAKE_PACKAGE_DIR})
+  write_basic_package_version_file(${PROJECT_BINARY_DIR}/${VK_PACKAGE_NAME}ConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+  install(FILES
+      ${PROJECT_BINARY_DIR}/${VK_PACKAGE_NAME}Config.cmake
+      ${PROJECT_BINARY_DIR}/${VK_PACKAGE_NAME}ConfigVersion.cmake
+    DESTINATION ${VK_CMAKE_PACKAGE_DIR} COMPONENT development)
+endif()
+
+if(VK_BUILD_TESTS)
+  # Installs into a directory of the build tree and uses the result the way
+  # a consumer would: pkg-config, find_package, the installer on the host.
+  add_test(NAME install_tree
+    COMMAND ${CMAKE_COMMAND}
+      -DBUILD_DIR=${PROJECT_BINARY_DIR}
+      -DPREFIX=${PROJECT_BINARY_DIR}/install-test/prefix
+      -DWORK_DIR=${PROJECT_BINARY_DIR}/install-test
+      -DC_COMPILER=${CMAKE_C_COMPILER}
+      -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
+      -DINCLUDEDIR=${CMAKE_INSTALL_INCLUDEDIR}
+      -DBINDIR=${CMAKE_INSTALL_BINDIR}
+      -DGENERATOR=${CMAKE_GENERATOR}
+      -DCONSUMER_DIR=${PROJECT_SOURCE_DIR}/tests/install/consumer
+      -DSANITIZE=${VK_SANITIZE}
+      -DSHARED_SUFFIX=${CMAKE_SHARED_LIBRARY_SUFFIX}
+      -P ${PROJECT_SOURCE_DIR}/tests/install/install_test.cmake)
+  set_tests_properties(install_tree PROPERTIES
+    LABELS install SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK install-tree)
+endif()

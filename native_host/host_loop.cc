@@ -1,0 +1,100 @@
+#include "native_host/host_loop.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include "native_messaging/fd_io.h"
+#include "native_messaging/protocol.h"
+
+namespace vk {
+namespace {
+
+class ProcessHostChannels final : public HostChannels {
+ public:
+  Result<JsonValue> read_request() override { return read_message(); }
+  Result<AuthenticatedIpcStream> connect() override { return connect_ipc_unix_stream(); }
+  Result<JsonValue> send_receive(AuthenticatedIpcStream& connection, JsonValue request) override {
+    return ipc_send_receive(connection, std::move(request));
+  }
+  Result<void> write_reply(const JsonValue& reply) override { return write_message(reply); }
+  void write_diagnostic(std::string_view line) override { write_stderr_line(line); }
+};
+
+std::string diagnostic(std::string_view what, const Error& error) {
+  std::string line;
+  line.reserve(kDiagnosticPrefix.size() + what.size() + error.text().size() + 1);
+  line.append(kDiagnosticPrefix).append(what).append(error.text()).push_back('\n');
+  return line;
+}
+
+// The reply to one request: the application's, or an error reply. The
+// connection is closed and its token wiped before this returns.
+JsonValue relay_one(HostChannels& channels, JsonValue request) {
+  JsonValue id = error_reply_id(request);
+  Result<AuthenticatedIpcStream> connection = channels.connect();
+  if (!connection) {
+    channels.write_diagnostic(diagnostic("cannot open socket: ", connection.error()));
+    return make_error_reply(std::string(kCannotReachApp) + connection.error().text(), std::move(id));
+  }
+  Result<JsonValue> reply = channels.send_receive(*connection, std::move(request));
+  if (!reply) {
+    channels.write_diagnostic(diagnostic("IPC error after connect: ", reply.error()));
+    return make_error_reply(std::string(kIpcErrorReply) + reply.error().text(), std::move(id));
+  }
+  return std::move(reply).value();
+}
+
+}  // namespace
+
+HostChannels& process_host_channels() {
+  static ProcessHostChannels channels;
+  return channels;
+}
+
+JsonValue error_reply_id(const JsonValue& request) {
+  if (const JsonObject* object = request.as_object()) {
+    if (const JsonValue* id = object->find("id")) {
+      if (const std::uint64_t* number = id->as_unsigned()) return JsonValue(*number);
+    }
+  }
+  return JsonValue(nullptr);
+}
+
+JsonValue make_error_reply(std::string text, JsonValue id) {
+  JsonObject reply;
+  reply.set("error", JsonValue(std::move(text)));
+  reply.set("id", std::move(id));
+  return JsonValue(std::move(reply));
+}
+
+void write_stderr_line(std::string_view line) {
+  // Lines are short, so one write normally carries the whole line; what
+  // write_all reports is deliberately dropped.
+  (void)write_all(STDERR_FILENO, line);
+}
+
+void prepare_standard_streams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is `fd` itself, since lower ones are open.
+    if (::open("/dev/null", O_RDWR) != fd) ::abort();
+  }
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+void run_host_loop(HostChannels& channels) {
+  for (;;) {
+    Result<JsonValue> request = channels.read_request();
+    if (!request) return;
+    const JsonValue reply = relay_one(channels, std::move(request).value());
+    if (Result<void> written = channels.write_reply(reply); !written) {
+      channels.write_diagnostic(diagnostic("stdout write: ", written.error()));
+      return;
+    }
+  }
+}
+
+}  // namespace vk

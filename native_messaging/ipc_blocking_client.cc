@@ -1,0 +1,161 @@
+#include "native_messaging/ipc_blocking_client.h"
+
+#include <errno.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+
+#include <cstddef>
+#include <cstring>
+#include <vector>
+
+#include "native_messaging/fd_io.h"
+#include "native_messaging/ipc_auth.h"
+#include "native_messaging/protocol.h"
+
+namespace vk {
+namespace {
+
+struct Segment {
+  std::size_t begin;
+  std::size_t end;
+};
+
+// The components of `path`: separators collapse and "." components count
+// only at the start of a relative path, as a path library would split it.
+std::vector<Segment> path_components(std::string_view path) {
+  std::vector<Segment> components;
+  std::size_t i = 0;
+  while (i < path.size()) {
+    if (path[i] == '/') {
+      ++i;
+      continue;
+    }
+    std::size_t end = path.find('/', i);
+    if (end == std::string_view::npos) end = path.size();
+    const bool leading_dot = i == 0;  // "./x": the relative path's own start
+    if (path.substr(i, end - i) != "." || leading_dot) components.push_back({i, end});
+    i = end;
+  }
+  return components;
+}
+
+// Creates an AF_UNIX stream socket that is not inherited by children.
+Result<UniqueFd> new_unix_stream_socket() {
+#if defined(SOCK_CLOEXEC)
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!fd.valid()) return Error::from_errno(errno);
+#else
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
+  if (!fd.valid()) return Error::from_errno(errno);
+  if (::ioctl(fd.get(), FIOCLEX) != 0) return Error::from_errno(errno);
+#endif
+#if defined(SO_NOSIGPIPE)
+  // Where send() has no MSG_NOSIGNAL, the socket itself must not raise SIGPIPE.
+  int on = 1;
+  if (::setsockopt(fd.get(), SOL_SOCKET, SO_NOSIGPIPE, &on, sizeof on) != 0) {
+    return Error::from_errno(errno);
+  }
+#endif
+  return fd;
+}
+
+}  // namespace
+
+AuthenticatedIpcStream::AuthenticatedIpcStream(UniqueFd socket, std::string token)
+    : socket_(std::move(socket)), token_(std::move(token)) {}
+
+AuthenticatedIpcStream::~AuthenticatedIpcStream() { wipe_secret(token_); }
+
+bool is_temporary_directory_path(std::string_view path) {
+  if (path.empty() || path.front() != '/') return false;
+  const std::vector<Segment> components = path_components(path);
+  auto component = [&](std::size_t k) {
+    return path.substr(components[k].begin, components[k].end - components[k].begin);
+  };
+  // "/.." is "/" itself, so leading ".." components cannot lead out of the
+  // refusal.
+  std::size_t first = 0;
+  while (first < components.size() && component(first) == "..") ++first;
+  // "/tmp/vellumkeep-native.sock" is covered by the "/tmp" prefix.
+  if (first < components.size() && component(first) == "tmp") return true;
+  return components.size() - first >= 2 && component(first) == "var" &&
+         component(first + 1) == "tmp";
+}
+
+std::string token_path_for(std::string_view socket_path) {
+  std::vector<Segment> components = path_components(socket_path);
+  const bool absolute = !socket_path.empty() && socket_path.front() == '/';
+  // The root directory and the empty path have no parent.
+  if (components.empty()) return std::string(kTokenFileName);
+  components.pop_back();
+  std::string_view parent;
+  if (!components.empty()) {
+    parent = socket_path.substr(0, components.back().end);
+  } else if (absolute) {
+    parent = socket_path.substr(0, 1);
+  }
+  // A bare file name has no directory part: the token lies in the working
+  // directory.
+  if (parent.empty()) return std::string(kTokenFileName);
+  return join_path(parent, kTokenFileName);
+}
+
+Result<UniqueFd> connect_unix_socket(const std::string& path) {
+  sockaddr_un address;
+  std::memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) return Error(std::string(kPathTooLong));
+  std::memcpy(address.sun_path, path.data(), path.size());
+  Result<UniqueFd> fd = new_unix_stream_socket();
+  if (!fd) return fd;
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + path.size() + 1);
+  if (::connect(fd->get(), reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    return Error::from_errno(errno);
+  }
+  return fd;
+}
+
+Result<AuthenticatedIpcStream> connect_ipc_unix_stream() {
+  return connect_ipc_unix_stream(process_ipc_environment());
+}
+
+Result<AuthenticatedIpcStream> connect_ipc_unix_stream(const IpcEnvironment& env) {
+  Result<std::string, IpcPathError> path = resolve_ipc_socket_path(env);
+  if (!path) return to_error(path.error());
+  // Shared temporary directories let other users plant a socket; refuse
+  // them before anything, the token included, is read.
+  if (is_temporary_directory_path(*path)) return Error(std::string(kTmpSocketRefused));
+  Result<std::string> token = read_token(token_path_for(*path));
+  if (!token) return std::move(token).error();
+  Result<UniqueFd> socket = connect_unix_socket(*path);
+  if (!socket) {
+    wipe_secret(*token);
+    return std::move(socket).error();
+  }
+  return AuthenticatedIpcStream(std::move(socket).value(), std::move(token).value());
+}
+
+Result<JsonValue> ipc_send_receive(AuthenticatedIpcStream& connection, JsonValue request) {
+  const JsonValue outgoing = inject_auth_token(std::move(request), connection.token());
+  std::string frame;
+  const std::size_t body_length = append_frame(outgoing, frame);
+  if (body_length > kMaxMessageSize) {
+    wipe_secret(frame);
+    return Error(std::string(kRequestTooLarge));
+  }
+  Result<void> sent = write_all(connection.fd(), frame, FdKind::socket);
+  wipe_secret(frame);
+  if (!sent) return std::move(sent).error();
+
+  Result<std::string, FrameReadError> body = read_frame(connection.fd(), FdKind::socket);
+  if (!body) {
+    if (body.error().failure == FrameFailure::too_large) return Error(std::string(kResponseTooLarge));
+    return std::move(body).error().io;
+  }
+  Result<JsonValue, JsonParseError> reply = parse_json(*body);
+  if (!reply) return Error(reply.error().display());
+  return std::move(reply).value();
+}
+
+}  // namespace vk

@@ -1,0 +1,60 @@
+// The host's side of the private channel to the desktop application: one
+// blocking Unix-domain connection per request, no time-outs.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "native_messaging/ipc_path.h"
+#include "native_messaging/json.h"
+#include "native_messaging/result.h"
+#include "native_messaging/unique_fd.h"
+
+namespace vk {
+
+// Failure texts of this module.
+inline constexpr std::string_view kTmpSocketRefused =
+    "IPC: refusing to connect to /tmp socket \u2014 use a private path (VK_IPC_SOCKET_PATH).";
+inline constexpr std::string_view kPathTooLong = "path must be shorter than SUN_LEN";
+inline constexpr std::string_view kRequestTooLarge = "IPC request too large";
+inline constexpr std::string_view kResponseTooLarge = "IPC response too large";
+
+// A connected socket and the token read for it; lives for one request.
+// Dropping it closes the socket and wipes the token.
+class AuthenticatedIpcStream {
+ public:
+  AuthenticatedIpcStream(UniqueFd socket, std::string token);
+  AuthenticatedIpcStream(AuthenticatedIpcStream&&) = default;
+  AuthenticatedIpcStream& operator=(AuthenticatedIpcStream&&) = default;
+  ~AuthenticatedIpcStream();
+
+  int fd() const { return socket_.get(); }
+  const std::string& token() const { return token_; }
+
+ private:
+  UniqueFd socket_;
+  std::string token_;
+};
+
+// True when `path`, compared component by component, lies in /tmp or
+// /var/tmp (or is /tmp itself); relative paths are never refused.
+bool is_temporary_directory_path(std::string_view path);
+
+// The token file beside the socket at `socket_path`, or the bare file name
+// when the path has no directory part or no parent.
+std::string token_path_for(std::string_view socket_path);
+
+// Connects a close-on-exec Unix-domain stream socket to `path`, once.
+Result<UniqueFd> connect_unix_socket(const std::string& path);
+
+// Resolves the socket, refuses temporary directories, reads the token beside
+// it, then connects.
+Result<AuthenticatedIpcStream> connect_ipc_unix_stream();
+Result<AuthenticatedIpcStream> connect_ipc_unix_stream(const IpcEnvironment& env);
+
+// Sends `request` with the connection's token added as one frame and reads
+// one reply frame. Pass an rvalue to avoid copying the request.
+Result<JsonValue> ipc_send_receive(AuthenticatedIpcStream& connection, JsonValue request);
+
+}  // namespace vk

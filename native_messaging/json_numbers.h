@@ -1,0 +1,23 @@
+// Number conversions of the JSON text: decimal significand and exponent to
+// double, and the decimal forms written for integers and doubles.
+#pragma once
+
+#include <cstdint>
+
+namespace vk::json_detail {
+
+// The double nearest to 10^i, for 0 <= i <= 308.
+double power_of_ten(int i);
+
+// S × 10^E by one multiplication or division per table step (deliberately
+// not correctly rounded); false when the result overflows.
+bool decimal_to_double(std::uint64_t s, std::int32_t e, double& out);
+
+// Each writer puts the decimal form at `p` and returns the end. Integers
+// need at most 20 bytes, doubles at most 32.
+char* write_unsigned(char* p, std::uint64_t v);
+char* write_signed(char* p, std::int64_t v);
+// A value that is not finite (never parsed, but constructible) is "null".
+char* write_double(char* p, double v);
+
+}  // namespace vk::json_detail

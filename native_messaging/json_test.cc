@@ -1,0 +1,652 @@
+#include "native_messaging/json.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "native_messaging/json_numbers.h"
+
+namespace vk {
+namespace {
+
+using namespace std::string_literals;
+
+// The display text of parsing `input`, or its compact text when it parses.
+std::string outcome(std::string_view input) {
+  auto parsed = parse_json(input);
+  if (!parsed) return parsed.error().display();
+  return serialize_json(*parsed);
+}
+
+JsonValue parse_ok(std::string_view input) {
+  auto parsed = parse_json(input);
+  EXPECT_TRUE(parsed.ok()) << input << ": " << (parsed ? "" : parsed.error().display());
+  return parsed ? std::move(parsed).value() : JsonValue();
+}
+
+std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
+
+struct Case {
+  std::string input;
+  std::string expected;
+};
+
+void expect_outcomes(const std::vector<Case>& cases) {
+  for (const Case& c : cases) EXPECT_EQ(outcome(c.input), c.expected) << "input: " << c.input;
+}
+
+TEST(JsonParseErrors, EdgeCasesWithPositions) {
+  expect_outcomes({
+      {"", "EOF while parsing a value at line 1 column 0"},
+      {"   ", "EOF while parsing a value at line 1 column 3"},
+      {"nul", "EOF while parsing a value at line 1 column 3"},
+      {"tru e", "expected ident at line 1 column 4"},
+      {"nullx", "trailing characters at line 1 column 5"},
+      {"{\"a\":1} x", "trailing characters at line 1 column 9"},
+      {"{\"a\":1}\n\n}", "trailing characters at line 3 column 1"},
+      {"{}\r\nx", "trailing characters at line 2 column 1"},
+      {"{}\rx", "trailing characters at line 1 column 4"},
+      {"[1 2]", "expected `,` or `]` at line 1 column 4"},
+      {"[1,]", "trailing comma at line 1 column 4"},
+      {"[1,", "EOF while parsing a value at line 1 column 3"},
+      {"[1", "EOF while parsing a list at line 1 column 2"},
+      {"{\"a\" 1}", "expected `:` at line 1 column 6"},
+      {"{1:2}", "key must be a string at line 1 column 2"},
+      {"{\"a\":1,}", "trailing comma at line 1 column 8"},
+      {"{\"a\":1", "EOF while parsing an object at line 1 column 6"},
+      {"01", "invalid number at line 1 column 2"},
+      {"-", "EOF while parsing a value at line 1 column 1"},
+      {"- 1", "invalid number at line 1 column 2"},
+      {"1.", "EOF while parsing a value at line 1 column 2"},
+      {"1.e5", "invalid number at line 1 column 3"},
+      {"+1", "expected value at line 1 column 1"},
+      {".5", "expected value at line 1 column 1"},
+      {"NaN", "expected value at line 1 column 1"},
+      {"1e400", "number out of range at line 1 column 5"},
+      {"2e308", "number out of range at line 1 column 5"},
+      {"[\"\\x\"]", "invalid escape at line 1 column 4"},
+      {"\"\\uDC00\"", "lone leading surrogate in hex escape at line 1 column 7"},
+      {"\"\\uD800x\"", "unexpected end of hex escape at line 1 column 8"},
+      {"\"\\u12\"", "EOF while parsing a string at line 1 column 6"},
+      {"\"\xFF\"", "invalid unicode code point at line 1 column 3"},
+      {"\"a\nb\"", "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+      {"\xEF\xBB\xBF{}", "expected value at line 1 column 1"},
+  });
+}
+
+TEST(JsonParseErrors, Literals) {
+  expect_outcomes({
+      {"n", "EOF while parsing a value at line 1 column 1"},
+      {"fals", "EOF while parsing a value at line 1 column 4"},
+      {"falsy", "expected ident at line 1 column 5"},
+      {"nUll", "expected ident at line 1 column 2"},
+      {"[tx]", "expected ident at line 1 column 3"},
+      {"truex", "trailing characters at line 1 column 5"},
+      {"True", "expected value at line 1 column 1"},
+      {"[]]", "trailing characters at line 1 column 3"},
+      {"}", "expected value at line 1 column 1"},
+      {"\xC2\xA0" "1", "expected value at line 1 column 1"},
+      {"1 \xC2\xA0", "trailing characters at line 1 column 3"},
+      {"/* */ 1", "expected value at line 1 column 1"},
+      {"\f1", "expected value at line 1 column 1"},
+  });
+}
+
+TEST(JsonParseErrors, Containers) {
+  expect_outcomes({
+      {"[", "EOF while parsing a list at line 1 column 1"},
+      {"[ ", "EOF while parsing a list at line 1 column 2"},
+      {"[,1]", "expected value at line 1 column 2"},
+      {"[1 , ]", "trailing comma at line 1 column 6"},
+      {"[1}", "expected `,` or `]` at line 1 column 3"},
+      {"[1:2]", "expected `,` or `]` at line 1 column 3"},
+      {"{", "EOF while parsing an object at line 1 column 1"},
+      {"{\"a\"", "EOF while parsing an object at line 1 column 4"},
+      {"{\"a\" ", "EOF while parsing an object at line 1 column 5"},
+      {"{\"a\":", "EOF while parsing a value at line 1 column 5"},
+      {"{\"a\":1,", "EOF while parsing a value at line 1 column 7"},
+      {"{\"a\":1, ", "EOF while parsing a value at line 1 column 8"},
+      {"{\"a\":1 \"b\":2}", "expected `,` or `}` at line 1 column 8"},
+      {"{\"a\":1]", "expected `,` or `}` at line 1 column 7"},
+      {"{\"a\":1,2}", "key must be a string at line 1 column 8"},
+      {"{,}", "key must be a string at line 1 column 2"},
+      {"{'a':1}", "key must be a string at line 1 column 2"},
+      {"{\"a\"=1}", "expected `:` at line 1 column 5"},
+      {"{\"a\":}", "expected value at line 1 column 6"},
+      {"{\"a\":1 , }", "trailing comma at line 1 column 10"},
+      {"{\"a", "EOF while parsing a string at line 1 column 3"},
+      {"[1]\n  [2]", "trailing characters at line 2 column 3"},
+      {"[\n1\n,\n]", "trailing comma at line 4 column 1"},
+  });
+}
+
+TEST(JsonParseErrors, Numbers) {
+  expect_outcomes({
+      {"-x", "invalid number at line 1 column 2"},
+      {"-.5", "invalid number at line 1 column 2"},
+      {"--1", "invalid number at line 1 column 2"},
+      {"-01", "invalid number at line 1 column 3"},
+      {"00", "invalid number at line 1 column 2"},
+      {"1.x", "invalid number at line 1 column 3"},
+      {"1e", "EOF while parsing a value at line 1 column 2"},
+      {"1E+", "EOF while parsing a value at line 1 column 3"},
+      {"1e-", "EOF while parsing a value at line 1 column 3"},
+      {"1e+x", "invalid number at line 1 column 4"},
+      {"1e 5", "invalid number at line 1 column 3"},
+      {"[1.5e]", "invalid number at line 1 column 6"},
+      {"0x1F", "trailing characters at line 1 column 2"},
+      {"1x", "trailing characters at line 1 column 2"},
+      {"1.5.5", "trailing characters at line 1 column 4"},
+      {"Infinity", "expected value at line 1 column 1"},
+      {"-Infinity", "invalid number at line 1 column 2"},
+      // Exponent digits beyond 2147483647 with a non-zero significand.
+      {"1e2147483648", "number out of range at line 1 column 12"},
+      {"1e2147483647", "number out of range at line 1 column 12"},
+      {"[1e99999999999]", "number out of range at line 1 column 13"},
+      {"1.5E+3000000000", "number out of range at line 1 column 15"},
+      {"-1e309", "number out of range at line 1 column 6"},
+      {"1e309 ", "number out of range at line 1 column 5"},
+      {"[1.8e308]", "number out of range at line 1 column 8"},
+      {"0.1e310", "number out of range at line 1 column 7"},
+      {std::string(400, '9'), "number out of range at line 1 column 400"},
+  });
+}
+
+TEST(JsonParseErrors, Strings) {
+  expect_outcomes({
+      {"\"", "EOF while parsing a string at line 1 column 1"},
+      {"\"abc", "EOF while parsing a string at line 1 column 4"},
+      {"\"abc\\", "EOF while parsing a string at line 1 column 5"},
+      {"\"\\u", "EOF while parsing a string at line 1 column 3"},
+      {"\"\\u123", "EOF while parsing a string at line 1 column 6"},
+      {"\"\\u12\"]", "invalid escape at line 1 column 7"},
+      {"\"\\u12G4\"", "invalid escape at line 1 column 7"},
+      {"\"\\uG234\"", "invalid escape at line 1 column 7"},
+      {"\"\\u123g\"", "invalid escape at line 1 column 7"},
+      {"\"\\a\"", "invalid escape at line 1 column 3"},
+      {"\"\\U0041\"", "invalid escape at line 1 column 3"},
+      {"\"\\'\"", "invalid escape at line 1 column 3"},
+      {"\"\\\xC3\xA9\"", "invalid escape at line 1 column 3"},
+      {"\"\\uDFFF\"", "lone leading surrogate in hex escape at line 1 column 7"},
+      {"\"\\uD800\"", "unexpected end of hex escape at line 1 column 8"},
+      {"\"\\uD800", "EOF while parsing a string at line 1 column 7"},
+      {"\"\\uD800\\", "EOF while parsing a string at line 1 column 8"},
+      {"\"\\uD800\\n\"", "unexpected end of hex escape at line 1 column 9"},
+      {"\"\\uD800\\u12", "EOF while parsing a string at line 1 column 11"},
+      {"\"\\uD800\\u12x4\"", "invalid escape at line 1 column 13"},
+      {"\"\\uD800\\u0041\"", "lone leading surrogate in hex escape at line 1 column 13"},
+      {"\"\\uD800\\uD800\"", "lone leading surrogate in hex escape at line 1 column 13"},
+      {"\"\\uDBFF\\uE000\"", "lone leading surrogate in hex escape at line 1 column 13"},
+      {"\"\t\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"},
+      {"\"\r\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"},
+      {"\"a\\n\x1F\"", "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 5"},
+      {"\"\0\""s, "control character (\\u0000-\\u001F) found while parsing a string at line 1 column 2"},
+      // Content is checked as UTF-8 only once the string is closed.
+      {"\"\xFF", "EOF while parsing a string at line 1 column 2"},
+      {"\"\xFF\\x\"", "invalid escape at line 1 column 4"},
+      {"\"\xFF\n\"", "control character (\\u0000-\\u001F) found while parsing a string at line 2 column 0"},
+      {"\"ok\" \"\xC0\x80\"", "trailing characters at line 1 column 6"},
+      {"[\"abcdefghij\xFF klmnopqrstu\"]", "invalid unicode code point at line 1 column 26"},
+  });
+}
+
+TEST(JsonParseErrors, InvalidUtf8IsReportedAtTheClosingQuote) {
+  const std::vector<std::string> bad = {
+      "\x80",              // lone continuation byte
+      "\xC0\xAF",          // overlong 2-byte
+      "\xC1\xBF",          // overlong 2-byte
+      "\xE0\x80\xAF",      // overlong 3-byte
+      "\xE0\x9F\xBF",      // overlong 3-byte
+      "\xED\xA0\x80",      // encoded surrogate
+      "\xED\xBF\xBF",      // encoded surrogate
+      "\xF0\x80\x80\xAF",  // overlong 4-byte
+      "\xF0\x8F\xBF\xBF",  // overlong 4-byte
+      "\xF4\x90\x80\x80",  // above U+10FFFF
+      "\xF5\x80\x80\x80",  // lead byte never valid
+      "\xFE",              // lead byte never valid
+      "\xC3",              // cut off at the quotation mark
+      "\xE2\x82",          // cut off
+      "\xF0\x9F\x98",      // cut off
+      "\xC3\\u00a9",       // cut off by an escape
+      "\xC3\xA9\xA9",      // stray continuation
+      "abcdefgh\xE2\x82xyz",
+  };
+  for (const std::string& content : bad) {
+    const std::string input = "\"" + content + "\"";
+    EXPECT_EQ(outcome(input), "invalid unicode code point at line 1 column " + std::to_string(input.size()))
+        << "content bytes: " << content.size();
+  }
+}
+
+TEST(JsonParse, ValidUtf8IsKeptByteForByte) {
+  const std::vector<std::string> good = {
+      "\x7F", "\xC2\x80", "\xDF\xBF", "\xE0\xA0\x80", "\xEC\xBF\xBF", "\xED\x9F\xBF", "\xEE\x80\x80",
+      "\xEF\xBF\xBF", "\xF0\x90\x80\x80", "\xF3\xBF\xBF\xBF", "\xF4\x8F\xBF\xBF", "\xE2\x80\xA8\xE2\x80\xA9",
+      "plain ascii run longer than eight bytes \xC3\xA9 then more \xF0\x9F\x98\x80 end",
+  };
+  for (const std::string& content : good) {
+    const JsonValue v = parse_ok("\"" + content + "\"");
+    ASSERT_NE(v.as_string(), nullptr);
+    EXPECT_EQ(*v.as_string(), content);
+    EXPECT_EQ(serialize_json(v), "\"" + content + "\"");
+  }
+}
+
+TEST(JsonParse, Escapes) {
+  const std::vector<Case> cases = {
+      {R"("\"\\\/\b\f\n\r\t")", "\"\\/\b\f\n\r\t"},
+      {R"("\u0041\u00e9\u00E9\u20AC\uffff")", "A\xC3\xA9\xC3\xA9\xE2\x82\xAC\xEF\xBF\xBF"},
+      {R"("\uD83D\uDE00")", "\xF0\x9F\x98\x80"},
+      {R"("\udbff\udfff")", "\xF4\x8F\xBF\xBF"},
+      {R"("\u0000")", "\0"s},
+      {R"("a\u0000b")", "a\0b"s},
+      {"\"x\xC3\xA9\\n\xE2\x82\xAC\"", "x\xC3\xA9\n\xE2\x82\xAC"},
+  };
+  for (const Case& c : cases) {
+    const JsonValue v = parse_ok(c.input);
+    ASSERT_NE(v.as_string(), nullptr) << c.input;
+    EXPECT_EQ(*v.as_string(), c.expected) << c.input;
+  }
+}
+
+TEST(JsonParse, WorkedExampleIsWrittenBackByteForByte) {
+  const std::string input =
+      "{\"zeta\": 1, \"Alpha\": [true, null], \"num\": 1.50, \"big\": 1E21, \"neg\": -0, "
+      "\"text\": \"a\\/b\\u00e9\\u001F\", \"Beta\": \"\xC3\xA9\", \"zeta\": 2, \"\": 18446744073709551615}";
+  EXPECT_EQ(outcome(input),
+            "{\"\":18446744073709551615,\"Alpha\":[true,null],\"Beta\":\"\xC3\xA9\",\"big\":1e21,\"neg\":-0.0,"
+            "\"num\":1.5,\"text\":\"a/b\xC3\xA9\\u001f\",\"zeta\":2}");
+  EXPECT_EQ(serialize_json(JsonValue("control character (\\u0000-\\u001F) found while parsing a string")),
+            R"("control character (\\u0000-\\u001F) found while parsing a string")");
+}
+
+TEST(JsonParse, NumbersAreNormalised) {
+  expect_outcomes({
+      {"1e-400", "0.0"},
+      {"0e999999999999", "0.0"},
+      {"1e-99999999999", "0.0"},
+      {"-1e-400", "-0.0"},
+      {"-5e-99999999999", "-0.0"},
+      {"-0e2147483648", "-0.0"},
+      {"0.0e+99999999999999", "0.0"},
+      {"1.7976931348623157e308", "1.7976931348623157e308"},
+      {"18446744073709551615", "18446744073709551615"},
+      {"18446744073709551616", "1.8446744073709552e19"},
+      {"-9223372036854775808", "-9223372036854775808"},
+      {"-9223372036854775809", "-9.223372036854776e18"},
+      {"123456789012345678901234567890", "1.2345678901234568e29"},
+      {"1.0", "1.0"},
+      {"1e2", "100.0"},
+      {"100e-2", "1.0"},
+      {"0.000001", "1e-6"},
+      {"0.00001", "0.00001"},
+      {"1e15", "1000000000000000.0"},
+      {"1e16", "1e16"},
+      {"1e-23", "1.0000000000000001e-23"},
+      {"3e23", "2.9999999999999997e23"},
+      {"9007199254740993.0", "9007199254740994.0"},
+      {"1e23", "1e23"},
+      {"0.1", "0.1"},
+      {"-0", "-0.0"},
+      {"-0.0", "-0.0"},
+      {"-0e7", "-0.0"},
+      {"0", "0"},
+      {"-1", "-1"},
+      {"0E+0", "0.0"},
+      {"12.34", "12.34"},
+      {"1.5e-7", "1.5e-7"},
+      {"0.0001234", "0.0001234"},
+      {"5e-324", "5e-324"},
+      {"4e-324", "5e-324"},
+      {"2.2250738585072014e-308", "2.2250738585072014e-308"},
+      {"1e-320", "1e-320"},
+      // Exponents below -308 are divided down in steps of 10^308.
+      {"1e-310", "1e-310"},
+      {"1e-323", "1e-323"},
+      {"1e-330", "0.0"},
+      {"123.0e-2", "1.23"},
+      {"1e+2", "100.0"},
+      {"1E-2", "0.01"},
+      // Digits past the 64-bit significand: integer ones count, fraction ones drop.
+      {"184467440737095516159999", "1.844674407370955e23"},
+      {"1.00000000000000000000000000001", "1.0"},
+      {"0.000000000000000000000000000000000000000000000001", "1e-48"},
+      {"18446744073709551616.5", "1.8446744073709552e19"},
+      {"[1e1, 1.5E+1, -2.5e-1]", "[10.0,15.0,-0.25]"},
+      {"-18446744073709551615", "-1.8446744073709552e19"},
+  });
+}
+
+TEST(JsonParse, LongDigitRunsAreGatheredLikeOneAtATime) {
+  expect_outcomes({
+      {"12345678", "12345678"},
+      {"1234567812345678", "1234567812345678"},
+      {"1234567890123456789", "1234567890123456789"},
+      {"12345678901234567890", "12345678901234567890"},
+      {"99999999999999999999", "1e20"},
+      {"[12345678,87654321]", "[12345678,87654321]"},
+      {"1234567a", "trailing characters at line 1 column 8"},
+      {"0.12345678", "0.12345678"},
+      {"0.1234567812345678", "0.1234567812345678"},
+      {"1234.5678", "1234.5678"},
+      {"12345678.12345678e-8", "0.1234567812345678"},
+      {"0.00000000000000000000000001", "9.999999999999999e-27"},
+      {"1.000000000000000000000000000000000000000000000000000000001", "1.0"},
+      {"18446744073709551615.0", "1.8446744073709552e19"},
+      {"1844674407370955161.59", "1.8446744073709553e18"},
+  });
+  // Within the exact range the result is the correctly rounded one.
+  const char* inputs[] = {"0.12345678", "87654321.12345678", "1234567.1234567e-3", "0.000123456789012345"};
+  for (const char* input : inputs) {
+    EXPECT_EQ(bits(*parse_ok(input).as_double()), bits(std::strtod(input, nullptr))) << input;
+  }
+}
+
+TEST(JsonParse, NumberKinds) {
+  struct KindCase {
+    const char* input;
+    JsonValue::Kind kind;
+  };
+  const KindCase cases[] = {
+      {"0", JsonValue::Kind::unsigned_integer},
+      {"18446744073709551615", JsonValue::Kind::unsigned_integer},
+      {"18446744073709551616", JsonValue::Kind::floating},
+      {"-1", JsonValue::Kind::signed_integer},
+      {"-9223372036854775808", JsonValue::Kind::signed_integer},
+      {"-9223372036854775809", JsonValue::Kind::floating},
+      {"-0", JsonValue::Kind::floating},
+      {"1.0", JsonValue::Kind::floating},
+      {"1e0", JsonValue::Kind::floating},
+      {"123456789012345678901234567890", JsonValue::Kind::floating},
+  };
+  for (const KindCase& c : cases) EXPECT_EQ(parse_ok(c.input).kind(), c.kind) << c.input;
+
+  EXPECT_EQ(*parse_ok("18446744073709551615").as_unsigned(), UINT64_MAX);
+  EXPECT_EQ(*parse_ok("-9223372036854775808").as_signed(), INT64_MIN);
+  EXPECT_EQ(*parse_ok("-42").as_signed(), -42);
+  EXPECT_EQ(bits(*parse_ok("-0").as_double()), bits(-0.0));
+  EXPECT_NE(parse_ok("1"), parse_ok("1.0"));
+  EXPECT_NE(parse_ok("0.0"), parse_ok("-0.0"));
+  EXPECT_EQ(parse_ok("[1,{\"a\":-2.5}]"), parse_ok("[ 1 , { \"a\" : -25e-1 } ]"));
+}
+
+TEST(JsonParse, PowersOfTenAreTheNearestDoubles) {
+  for (int i = 0; i <= 308; ++i) {
+    const std::string text = "1e" + std::to_string(i);
+    const double nearest = std::strtod(text.c_str(), nullptr);
+    EXPECT_EQ(bits(json_detail::power_of_ten(i)), bits(nearest)) << text;
+    // With S = 1 the conversion is the table entry itself.
+    EXPECT_EQ(bits(*parse_ok(text).as_double()), bits(nearest)) << text;
+    const std::string inverse = "1e-" + std::to_string(i);
+    EXPECT_EQ(bits(*parse_ok(inverse).as_double()), bits(1.0 / nearest)) << inverse;
+  }
+}
+
+TEST(JsonParse, ConversionAgreesWithCorrectRoundingInTheExactRange) {
+  // S ≤ 2^53 and |E| ≤ 22: one correctly rounded operation on exact operands.
+  const char* inputs[] = {"9007199254740992e22", "123456789e-22", "4.35", "0.3", "2.675", "1.1e-22", "7e22"};
+  for (const char* input : inputs) {
+    EXPECT_EQ(bits(*parse_ok(input).as_double()), bits(std::strtod(input, nullptr))) << input;
+  }
+}
+
+TEST(JsonParse, ReadingBackWrittenDoublesIsNotAlwaysExact) {
+  // The shortest digits assume correctly rounded reading, which this reader
+  // deliberately does not do; a double can move by a unit on the way back.
+  EXPECT_EQ(outcome("31123123123123123123"), "3.1123123123123122e19");
+  EXPECT_EQ(outcome("3.1123123123123122e19"), "3.112312312312312e19");
+  EXPECT_EQ(outcome("3.112312312312312e19"), "3.112312312312312e19");
+}
+
+TEST(JsonParse, NestingBudget) {
+  const std::string deep_ok = std::string(127, '[') + std::string(127, ']');
+  EXPECT_EQ(outcome(deep_ok), deep_ok);
+  EXPECT_EQ(outcome(std::string(128, '[')), "recursion limit exceeded at line 1 column 128");
+  EXPECT_EQ(outcome(std::string(128, '[') + std::string(128, ']')), "recursion limit exceeded at line 1 column 128");
+  EXPECT_EQ(outcome(std::string(100000, '[')), "recursion limit exceeded at line 1 column 128");
+  std::string mixed;
+  for (int i = 0; i < 127; ++i) mixed += i % 2 == 0 ? "{\"k\":" : "[";
+  std::string closing_mixed;
+  for (int i = 126; i >= 0; --i) closing_mixed += i % 2 == 0 ? "}" : "]";
+  EXPECT_TRUE(parse_json(mixed + "1" + closing_mixed).ok());
+  EXPECT_EQ(outcome(mixed + "[1]" + closing_mixed), "recursion limit exceeded at line 1 column " +
+                                                        std::to_string(mixed.size() + 1));
+  // Siblings give their unit back: only depth counts.
+  std::string siblings = "[";
+  for (int i = 0; i < 300; ++i) {
+    if (i != 0) siblings += ',';
+    siblings.append(126, '[').append(126, ']');
+  }
+  siblings += "]";
+  EXPECT_TRUE(parse_json(siblings).ok());
+}
+
+TEST(JsonParse, ObjectsKeepLastDuplicateAndSortByBytes) {
+  expect_outcomes({
+      {R"({"\u0061":1,"a":2})", R"({"a":2})"},
+      {R"({"a":1,"a":{"x":1},"a":[3]})", R"({"a":[3]})"},
+      {R"({"b":1,"a":2,"b":3,"a":4})", R"({"a":4,"b":3})"},
+      {"{\"\xC3\xA9\":1,\"z\":2,\"_x\":3,\"Zx\":4,\"ax\":5,\"a0\":6,\"a\":7,\"B\":8,\"\":9,\"9\":10}",
+       "{\"\":9,\"9\":10,\"B\":8,\"Zx\":4,\"_x\":3,\"a\":7,\"a0\":6,\"ax\":5,\"z\":2,\"\xC3\xA9\":1}"},
+  });
+  // More members than the small-object path, with duplicates spread around.
+  std::string text = "{";
+  for (int i = 0; i < 200; ++i) {
+    if (i != 0) text += ',';
+    text.append("\"k").append(std::to_string(i % 50)).append("\":").append(std::to_string(i));
+  }
+  text += "}";
+  const JsonValue v = parse_ok(text);
+  ASSERT_EQ(v.as_object()->size(), 50u);
+  EXPECT_EQ(*v.as_object()->find("k7")->as_unsigned(), 157u);
+  std::string previous;
+  for (const auto& [key, value] : *v.as_object()) {
+    EXPECT_LT(previous, key);
+    previous = key;
+  }
+}
+
+TEST(JsonParse, WhitespaceAndTopLevelKinds) {
+  expect_outcomes({
+      {" \t\r\n{ \"a\" :\t[ 1 ,\n2 ] } \r\n", R"({"a":[1,2]})"},
+      {"\"text\"", "\"text\""},
+      {"true", "true"},
+      {"false", "false"},
+      {"null", "null"},
+      {"[]", "[]"},
+      {"{}", "{}"},
+      {"[[],{},[{}]]", "[[],{},[{}]]"},
+      {"  7  ", "7"},
+  });
+}
+
+TEST(JsonParse, NeverReadsPastTheInput) {
+  // Every prefix in a buffer of exactly its size; the sanitizer build
+  // catches any read beyond it.
+  const std::string doc =
+      "{\"name\":\"caf\xC3\xA9 \\u00e9\\uD83D\\uDE00 long enough for word scans\",\"n\":[-12.5e-3,0,"
+      "18446744073709551616,1e400],\"t\":true,\"f\":false,\"z\":null,\"s\":\"\\\"\\\\\\/\\b\"}";
+  for (std::size_t n = 0; n <= doc.size(); ++n) {
+    auto buffer = std::make_unique<char[]>(n == 0 ? 1 : n);
+    std::memcpy(buffer.get(), doc.data(), n);
+    auto parsed = parse_json(std::string_view(buffer.get(), n));
+    if (n < doc.size()) {
+      ASSERT_FALSE(parsed.ok()) << n;
+      EXPECT_EQ(parsed.error().line, 1u);
+      EXPECT_LE(parsed.error().column, n);
+    }
+  }
+}
+
+TEST(JsonWrite, Doubles) {
+  struct DoubleCase {
+    double value;
+    const char* text;
+  };
+  const DoubleCase cases[] = {
+      {0.0, "0.0"},
+      {-0.0, "-0.0"},
+      {1.0, "1.0"},
+      {-1.0, "-1.0"},
+      {123.0, "123.0"},
+      {1.5, "1.5"},
+      {12.34, "12.34"},
+      {-12.34, "-12.34"},
+      {0.1, "0.1"},
+      {0.00001, "0.00001"},
+      {0.0001234, "0.0001234"},
+      {0.000001, "1e-6"},
+      {1.5e-7, "1.5e-7"},
+      {1e15, "1000000000000000.0"},
+      {9007199254740992.0, "9007199254740992.0"},
+      {1234567890123456.7, "1234567890123456.8"},
+      {1e16, "1e16"},
+      {1.5e16, "1.5e16"},
+      {12345678901234567.0, "1.2345678901234568e16"},
+      {1e21, "1e21"},
+      {18446744073709551616.0, "1.8446744073709552e19"},
+      {-9223372036854775808.0, "-9.223372036854776e18"},
+      {1.7976931348623157e308, "1.7976931348623157e308"},
+      {2.2250738585072014e-308, "2.2250738585072014e-308"},
+      {5e-324, "5e-324"},
+      {-5e-324, "-5e-324"},
+      {0.3, "0.3"},
+      {2.0 / 3.0, "0.6666666666666666"},
+      {100.0 / 3.0, "33.333333333333336"},
+      {1e-5 / 3.0, "3.3333333333333337e-6"},
+  };
+  for (const DoubleCase& c : cases) EXPECT_EQ(serialize_json(JsonValue(c.value)), c.text) << c.text;
+}
+
+// The written form of a double, from to_chars' shortest digits and the
+// layout rules, kept independent of the writer's own digit search.
+std::string reference_double_text(double v) {
+  std::string sign = std::signbit(v) ? "-" : "";
+  v = std::fabs(v);
+  if (v == 0) return sign + "0.0";
+  char buf[64];
+  const std::string sci(buf, std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific).ptr);
+  const std::size_t e = sci.find('e');
+  std::string digits = sci.substr(0, e);
+  if (digits.size() > 1) digits.erase(1, 1);  // the '.'
+  const int n = std::stoi(sci.substr(e + 1)) + 1;
+  const int count = static_cast<int>(digits.size());
+  const int k = n - count;
+  if (k >= 0 && n <= 16) return sign + digits + std::string(static_cast<std::size_t>(k), '0') + ".0";
+  if (n > 0 && n <= 16) return sign + digits.substr(0, static_cast<std::size_t>(n)) + "." + digits.substr(static_cast<std::size_t>(n));
+  if (n > -5 && n <= 0) return sign + "0." + std::string(static_cast<std::size_t>(-n), '0') + digits;
+  std::string text = sign + digits.substr(0, 1);
+  if (count > 1) text += "." + digits.substr(1);
+  return text + "e" + std::to_string(n - 1);
+}
+
+TEST(JsonWrite, DoublesMatchShortestDigitsAcrossMagnitudes) {
+  std::uint64_t state = 0x2545F4914F6CDD1Du;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    double v = 0;
+    switch (i % 4) {
+      case 0:  // short decimals: few digits, a few fraction digits
+        v = static_cast<double>(next() % 100000000) / json_detail::power_of_ten(static_cast<int>(next() % 23));
+        break;
+      case 1:  // any bit pattern that is finite
+        v = std::bit_cast<double>(next());
+        if (!std::isfinite(v)) continue;
+        break;
+      case 2:  // full-precision values around the short-decimal range
+        v = static_cast<double>(next() >> 11) * 0x1.0p-53 * json_detail::power_of_ten(static_cast<int>(next() % 16));
+        break;
+      default:  // neighbours of short decimals
+        v = std::nextafter(static_cast<double>(next() % 1000000) / 1000.0, (next() & 1) ? 1e300 : 0.0);
+        break;
+    }
+    ASSERT_EQ(serialize_json(JsonValue(v)), reference_double_text(v)) << std::hexfloat << v;
+  }
+}
+
+TEST(JsonWrite, NonFiniteDoublesFromCallersAreWrittenAsNull) {
+  const JsonArray values = {JsonValue(std::numeric_limits<double>::infinity()),
+                            JsonValue(-std::numeric_limits<double>::infinity()),
+                            JsonValue(std::numeric_limits<double>::quiet_NaN())};
+  EXPECT_EQ(serialize_json(JsonValue(values)), "[null,null,null]");
+}
+
+TEST(JsonWrite, IntegersAndLiterals) {
+  EXPECT_EQ(serialize_json(JsonValue(std::uint64_t{0})), "0");
+  EXPECT_EQ(serialize_json(JsonValue(std::uint64_t{10})), "10");
+  EXPECT_EQ(serialize_json(JsonValue(UINT64_MAX)), "18446744073709551615");
+  EXPECT_EQ(serialize_json(JsonValue(std::int64_t{-1})), "-1");
+  EXPECT_EQ(serialize_json(JsonValue(std::int64_t{7})), "7");
+  EXPECT_EQ(serialize_json(JsonValue(INT64_MIN)), "-9223372036854775808");
+  // Every digit count, and the chunk boundaries of the integer writer.
+  for (std::uint64_t v = 1, step = 0; step < 20; ++step, v *= 10) {
+    for (const std::uint64_t x : {v - 1, v, v + 1, v * 3 + 7}) {
+      EXPECT_EQ(serialize_json(JsonValue(x)), std::to_string(x));
+      const auto negative = static_cast<std::int64_t>(x & 0x7FFFFFFFFFFFFFFF) * -1;
+      EXPECT_EQ(serialize_json(JsonValue(negative)), std::to_string(negative));
+    }
+  }
+  EXPECT_EQ(serialize_json(JsonValue()), "null");
+  EXPECT_EQ(serialize_json(JsonValue(true)), "true");
+  EXPECT_EQ(serialize_json(JsonValue(false)), "false");
+  EXPECT_EQ(serialize_json(JsonValue(JsonArray())), "[]");
+  EXPECT_EQ(serialize_json(JsonValue(JsonObject())), "{}");
+}
+
+TEST(JsonWrite, StringEscapes) {
+  std::string all_controls;
+  for (char c = 0; c < 0x20; ++c) all_controls += c;
+  EXPECT_EQ(serialize_json(JsonValue(all_controls)),
+            R"("\u0000\u0001\u0002\u0003\u0004\u0005\u0006\u0007\b\t\n\u000b\f\r\u000e\u000f)"
+            R"(\u0010\u0011\u0012\u0013\u0014\u0015\u0016\u0017\u0018\u0019\u001a\u001b\u001c\u001d\u001e\u001f")");
+  EXPECT_EQ(serialize_json(JsonValue("quote\" backslash\\ slash/ del\x7F")),
+            "\"quote\\\" backslash\\\\ slash/ del\x7F\"");
+  EXPECT_EQ(serialize_json(JsonValue("\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9\xF0\x9F\x98\x80")),
+            "\"\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9\xF0\x9F\x98\x80\"");
+  // A long string crosses the writer's slices.
+  std::string long_text;
+  std::string long_expected = "\"";
+  for (int i = 0; i < 5000; ++i) {
+    long_text += "ab\"\n\x01";
+    long_expected += "ab\\\"\\n\\u0001";
+  }
+  long_expected += "\"";
+  EXPECT_EQ(serialize_json(JsonValue(long_text)), long_expected);
+}
+
+TEST(JsonWrite, AppendsToExistingText) {
+  std::string out = "prefix:";
+  serialize_json_to(JsonValue(JsonArray{JsonValue(true), JsonValue("x")}), out);
+  EXPECT_EQ(out, "prefix:[true,\"x\"]");
+}
+
+TEST(JsonObjectApi, SetReplacesAndKeepsOrder) {
+  JsonObject o;
+  o.set("b", JsonValue(std::uint64_t{1}));
+  o.set("a", JsonValue("x"));
+  o.set("\xC3\xA9", JsonValue(nullptr));
+  o.set("b", JsonValue(2.5));
+  EXPECT_EQ(o.size(), 3u);
+  ASSERT_NE(o.find("b"), nullptr);
+  EXPECT_EQ(*o.find("b")->as_double(), 2.5);
+  EXPECT_EQ(o.find("c"), nullptr);
+  EXPECT_EQ(serialize_json(JsonValue(o)), "{\"a\":\"x\",\"b\":2.5,\"\xC3\xA9\":null}");
+  *o.find("a") = JsonValue(false);
+  EXPECT_EQ(serialize_json(JsonValue(std::move(o))), "{\"a\":false,\"b\":2.5,\"\xC3\xA9\":null}");
+}
+
+}  // namespace
+}  // namespace vk

@@ -1,0 +1,33 @@
+// A move-only owner of a file descriptor; closed is -1.
+#pragma once
+
+#include <utility>
+
+#include "native_messaging/result.h"
+
+namespace vk {
+
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(other.release()) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept;
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  // Closes silently; call close() to learn of a failed close.
+  ~UniqueFd();
+
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  // Gives up ownership without closing.
+  int release() { return std::exchange(fd_, -1); }
+  // Closes now and reports the close error. Never retried: after EINTR the
+  // descriptor is already gone on Linux and macOS.
+  Result<void> close();
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace vk
