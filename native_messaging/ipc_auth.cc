@@ -7,6 +7,8 @@
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "native_messaging/fd_io.h"
 #include "native_messaging/unicode_text.h"
 #include "native_messaging/unique_fd.h"
@@ -14,14 +16,26 @@
 namespace vk {
 namespace {
 
-// Reads `fd` to its end; `size_hint` (from fstat) avoids regrowing.
+// Most bytes read from a token file. A longer token could not travel in any
+// request (1 MiB), and an endless file such as /dev/zero, or a huge sparse
+// one, must not exhaust memory.
+constexpr std::size_t kMaxTokenFileSize = 1'048'576;
+
+// Reads `fd` to its end; `size_hint` (from fstat) avoids regrowing. More
+// than kMaxTokenFileSize bytes fail with EFBIG.
 Result<std::string> read_to_end(int fd, std::size_t size_hint) {
   std::string content;
   // One byte beyond the hint lets the end be seen without growing.
-  content.resize(size_hint + 1);
+  content.resize(std::min(size_hint, kMaxTokenFileSize) + 1);
   std::size_t used = 0;
   for (;;) {
-    if (used == content.size()) content.resize(content.size() * 2);
+    if (used == content.size()) {
+      if (used > kMaxTokenFileSize) {
+        wipe_secret(content);
+        return Error::from_errno(EFBIG);
+      }
+      content.resize(std::min(content.size() * 2, kMaxTokenFileSize + 1));
+    }
     Result<std::size_t> n =
         read_some(fd, std::span<char>(content.data() + used, content.size() - used));
     if (!n) {
@@ -51,7 +65,9 @@ void wipe_secret(std::string& secret) {
 }
 
 Result<std::string> read_token(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // O_NONBLOCK: a FIFO in the token's place must not block the open (nor a
+  // read) forever; regular files are unaffected.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.valid()) return Error::from_errno(errno);
   struct stat st;
   std::size_t size_hint = 0;

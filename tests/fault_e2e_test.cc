@@ -175,6 +175,7 @@ TEST(AnnouncedLengths, FromTheBrowser) {
       Result<std::string> reply = read_host_frame(*host);
       ASSERT_TRUE(reply) << reply.error().text();
       EXPECT_EQ(*reply, c.reply);
+      expect_no_token(*reply, "standard output");
     }
     if (c.reply.empty()) {
       // Standard input stays open: the host must end on what it already has.
@@ -276,6 +277,28 @@ TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
       {"holding a lone continuation byte", [&] { write_token("\x80" + first); },
        cannot_reach_reply("stream did not contain valid UTF-8")},
       {"valid again", [&] { write_token(first); }, seen("first")},
+      // Neither a FIFO nor an endless file may stop or exhaust the host.
+      {"a FIFO nobody writes",
+       [&] {
+         ASSERT_EQ(::unlink(token_path.c_str()), 0);
+         ASSERT_EQ(::mkfifo(token_path.c_str(), 0600), 0);
+         chown_to_host(token_path);
+       },
+       cannot_reach_reply("IPC auth token missing or too short")},
+      {"an endless device",
+       [&] {
+         ASSERT_EQ(::unlink(token_path.c_str()), 0);
+         ASSERT_EQ(::symlink("/dev/zero", token_path.c_str()), 0);
+       },
+       cannot_reach_reply(os_error(EFBIG))},
+      {"1 MiB of text around the token",
+       [&] {
+         ASSERT_EQ(::unlink(token_path.c_str()), 0);
+         write_token(std::string(kLimit - 1 - second.size(), ' ') + second + "\n");
+       },
+       seen("second")},
+      {"one byte more", [&] { write_token(std::string(kLimit - second.size(), ' ') + second + "\n"); },
+       cannot_reach_reply(os_error(EFBIG))},
   };
 
   ChildOptions options = host_options(dir);

@@ -166,8 +166,7 @@ TEST(ResourceBounds, TenThousandRequestsThroughOneHost) {
   RecordProperty("vmrss_after_kib", static_cast<int>(after.rss_kib));
   RecordProperty("vmhwm_kib", static_cast<int>(after.hwm_kib));
 
-  EXPECT_EQ(after.descriptors, before.descriptors);
-  EXPECT_EQ(after.descriptors, at_start.descriptors) << "descriptors stay open between requests";
+  EXPECT_EQ(after.descriptors, before.descriptors) << "descriptors left open by requests";
   if (!kSanitized) {
     // The allocator may keep a little more in use; a leak of even a few
     // bytes per request would add hundreds of KiB over 9,900 requests.
@@ -196,8 +195,9 @@ TEST(ResourceBounds, DescriptorsAreCloseOnExec) {
   Result<ChildProcess> host = ChildProcess::spawn(host_options(dir));
   ASSERT_TRUE(host) << host.error().text();
   // What the host inherited from the test's own parent is not its doing.
-  std::vector<int> inherited;
-  for (const auto& [fd, target] : open_descriptors(host->pid())) inherited.push_back(fd);
+  // (A sanitizer runtime may still hold a file of its own at this point, so
+  // a descriptor counts as inherited only if it still refers to the same.)
+  const std::vector<std::pair<int, std::string>> inherited = open_descriptors(host->pid());
   ASSERT_TRUE(host->write_stdin(frame(R"({"command":"x"})")));
   ASSERT_EQ(in_flight.get_future().wait_for(std::chrono::seconds(60)), std::future_status::ready);
 
@@ -208,7 +208,7 @@ TEST(ResourceBounds, DescriptorsAreCloseOnExec) {
     ASSERT_GE(flags, 0);
     std::cout << "[ resource ] in flight: fd " << fd << " -> " << target << ", flags 0" << std::oct << flags
               << std::dec << ((flags & O_CLOEXEC) != 0 ? " (close-on-exec)" : "") << "\n";
-    if (std::find(inherited.begin(), inherited.end(), fd) != inherited.end() && fd > 2) continue;
+    if (fd > 2 && std::find(inherited.begin(), inherited.end(), std::pair(fd, target)) != inherited.end()) continue;
     if (fd <= 2) {
       EXPECT_EQ(target.rfind("socket:", 0), std::string::npos) << "a standard descriptor is the IPC socket";
       continue;
