@@ -1,6 +1,7 @@
 #include "native_messaging/unique_fd.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace vk {
@@ -20,6 +21,18 @@ UniqueFd::~UniqueFd() {
 Result<void> UniqueFd::close() {
   if (fd_ < 0) return {};
   if (::close(release()) != 0) return Error::from_errno(errno);
+  return {};
+}
+
+Result<void> open_cloexec_pipe(UniqueFd& read_end, UniqueFd& write_end) {
+  // pipe2 would do this in one step, but macOS lacks it.
+  int fds[2];
+  if (::pipe(fds) != 0) return Error::from_errno(errno);
+  read_end = UniqueFd(fds[0]);
+  write_end = UniqueFd(fds[1]);
+  for (int fd : fds) {
+    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return Error::from_errno(errno);
+  }
   return {};
 }
 

@@ -30,4 +30,8 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// Opens a pipe whose two ends close on exec, so a child started meanwhile
+// inherits neither; one that should have an end gets a copy via dup2.
+Result<void> open_cloexec_pipe(UniqueFd& read_end, UniqueFd& write_end);
+
 }  // namespace vk

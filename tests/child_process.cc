@@ -28,17 +28,6 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kPassedThrough[] = {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS",
                                           "MSAN_OPTIONS", "LLVM_PROFILE_FILE"};
 
-Result<void> cloexec_pipe(UniqueFd& read_end, UniqueFd& write_end) {
-  int fds[2];
-  if (::pipe(fds) != 0) return Error::from_errno(errno);
-  read_end = UniqueFd(fds[0]);
-  write_end = UniqueFd(fds[1]);
-  for (int fd : fds) {
-    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return Error::from_errno(errno);
-  }
-  return {};
-}
-
 int remaining_ms(Clock::time_point deadline) {
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
   return left.count() <= 0 ? 0 : static_cast<int>(left.count());
@@ -132,7 +121,7 @@ Result<ChildProcess> ChildProcess::spawn(const ChildOptions& options) {
   for (int fd = 0; fd < 3; ++fd) {
     if (modes[fd] != StdStream::pipe) continue;
     UniqueFd read_end, write_end;
-    Result<void> made = cloexec_pipe(read_end, write_end);
+    Result<void> made = open_cloexec_pipe(read_end, write_end);
     if (!made) return std::move(made).error();
     if (fd == 0) {
       child_ends[0] = std::move(read_end);
@@ -143,7 +132,7 @@ Result<ChildProcess> ChildProcess::spawn(const ChildOptions& options) {
     }
   }
   UniqueFd report_read, report_write;
-  Result<void> made = cloexec_pipe(report_read, report_write);
+  Result<void> made = open_cloexec_pipe(report_read, report_write);
   if (!made) return std::move(made).error();
 
   std::array<int, 3> pipe_ends = {child_ends[0].get(), child_ends[1].get(), child_ends[2].get()};

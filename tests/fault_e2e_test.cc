@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -212,6 +213,26 @@ std::optional<uid_t> host_user() {
   return uid_t{65534};
 }
 
+// A change made between two requests, and the reply the request after it gets.
+struct Step {
+  const char* name;
+  std::function<void()> change;
+  std::string reply;
+};
+
+// Makes each change in turn, then sends one request and checks its reply.
+void expect_reply_after_each(ChildProcess& host, const std::vector<Step>& steps) {
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.name);
+    step.change();
+    ASSERT_TRUE(host.write_stdin(frame(R"({"command":"x"})")));
+    Result<std::string> reply = read_host_frame(host);
+    ASSERT_TRUE(reply) << reply.error().text();
+    EXPECT_EQ(*reply, step.reply);
+    expect_no_token(*reply, "standard output");
+  }
+}
+
 // Each request reads the token file as it is at that moment.
 TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
   const std::string first = distinctive_token();
@@ -244,11 +265,6 @@ TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
       user);
   ASSERT_TRUE(peer);
 
-  struct Step {
-    const char* name;
-    std::function<void()> change;
-    std::string reply;
-  };
   auto seen = [](const char* which) { return std::string(R"({"token":")") + which + "\"}"; };
   std::vector<Step> steps = {
       {"as written", [] {}, seen("first")},
@@ -305,15 +321,10 @@ TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
   options.uid = user;
   Result<ChildProcess> host = ChildProcess::spawn(options);
   ASSERT_TRUE(host) << host.error().text();
+  ASSERT_NO_FATAL_FAILURE(expect_reply_after_each(*host, steps));
+  // Each error reply has its diagnostic line.
   std::string expected_err;
   for (const Step& step : steps) {
-    SCOPED_TRACE(step.name);
-    step.change();
-    ASSERT_TRUE(host->write_stdin(frame(R"({"command":"x"})")));
-    Result<std::string> reply = read_host_frame(*host);
-    ASSERT_TRUE(reply) << reply.error().text();
-    EXPECT_EQ(*reply, step.reply);
-    expect_no_token(*reply, "standard output");
     if (step.reply.rfind("{\"error\"", 0) == 0) {
       Result<JsonValue, JsonParseError> parsed = parse_json(step.reply);
       ASSERT_TRUE(parsed);
@@ -334,11 +345,6 @@ TEST(SocketPathFaults, WhatThePathNamesBetweenRequests) {
   Stage stage([](std::size_t, const std::string&) { return PeerAnswer{reply_frame(R"({"ok":1})")}; });
   ASSERT_TRUE(stage.peer);
   const std::string path = stage.dir / target;
-  struct Step {
-    const char* name;
-    std::function<void()> change;
-    std::string reply;
-  };
   std::vector<Step> steps = {
       {"nothing there", [] {}, cannot_reach_reply(os_error(ENOENT))},
       {"a regular file", [&] { stage.dir.write_file(target, "not a socket"); },
@@ -364,15 +370,7 @@ TEST(SocketPathFaults, WhatThePathNamesBetweenRequests) {
   };
   Result<ChildProcess> host = ChildProcess::spawn(host_options(stage.dir, {"VK_IPC_SOCKET_PATH=" + target}));
   ASSERT_TRUE(host) << host.error().text();
-  std::string expected_err;
-  for (const Step& step : steps) {
-    SCOPED_TRACE(step.name);
-    step.change();
-    ASSERT_TRUE(host->write_stdin(frame(R"({"command":"x"})")));
-    Result<std::string> reply = read_host_frame(*host);
-    ASSERT_TRUE(reply) << reply.error().text();
-    EXPECT_EQ(*reply, step.reply);
-  }
+  ASSERT_NO_FATAL_FAILURE(expect_reply_after_each(*host, steps));
   Result<ChildOutput> rest = host->communicate();
   ASSERT_TRUE(rest) << rest.error().text();
   EXPECT_EQ(rest->err, cannot_open_line(os_error(ENOENT)) + cannot_open_line(os_error(ECONNREFUSED)) +

@@ -14,7 +14,6 @@
 // is closed and its exit status shown.
 
 #include <errno.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -39,18 +38,6 @@ namespace vk {
 namespace {
 
 constexpr std::string_view kProgram = "vk-host-client";
-
-// A pipe whose both ends are closed on exec; the child gets copies via dup2.
-Result<void> make_pipe(UniqueFd& read_end, UniqueFd& write_end) {
-  int fds[2];
-  if (::pipe(fds) != 0) return Error::from_errno(errno);
-  read_end = UniqueFd(fds[0]);
-  write_end = UniqueFd(fds[1]);
-  for (int fd : fds) {
-    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return Error::from_errno(errno);
-  }
-  return {};
-}
 
 // Status text of a finished child.
 std::string describe_status(int status) {
@@ -88,7 +75,7 @@ Result<Host> start_host(char** argv) {
   UniqueFd in_read, in_write, out_read, out_write, err_read, err_write;
   for (auto [r, w] : {std::pair{&in_read, &in_write}, std::pair{&out_read, &out_write},
                       std::pair{&err_read, &err_write}}) {
-    Result<void> made = make_pipe(*r, *w);
+    Result<void> made = open_cloexec_pipe(*r, *w);
     if (!made) return std::move(made).error();
   }
   posix_spawn_file_actions_t actions;

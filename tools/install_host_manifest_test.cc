@@ -69,14 +69,22 @@ class InstallerTest : public ::testing::Test {
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(out), read_file(err)};
   }
 
-  std::vector<std::string> base_args(const std::string& command, const std::string& os) const {
-    return {command, "--os=" + os, "--home=" + home().string(), "--root=" + root().string()};
+  // `command` against the fake tree for `os`, then `extra`.
+  std::vector<std::string> base_args(const std::string& command, const std::string& os,
+                                     const std::vector<std::string>& extra = {}) const {
+    std::vector<std::string> args = {command, "--os=" + os, "--home=" + home().string(),
+                                     "--root=" + root().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return args;
   }
 
-  std::vector<std::string> install_args(const std::string& os) const {
-    auto args = base_args("install", os);
-    args.insert(args.end(), {"--host-path=" + kHost, "--allowed-origin=" + kOrigin,
-                             "--allowed-extension=vault@tarnwick.example"});
+  // An install with a host and both allow-lists, then `extra`.
+  std::vector<std::string> install_args(const std::string& os,
+                                        const std::vector<std::string>& extra = {}) const {
+    auto args = base_args("install", os,
+                          {"--host-path=" + kHost, "--allowed-origin=" + kOrigin,
+                           "--allowed-extension=vault@tarnwick.example"});
+    args.insert(args.end(), extra.begin(), extra.end());
     return args;
   }
 
@@ -133,9 +141,7 @@ TEST_F(InstallerTest, WritesEachBrowserLocationForBothOsesAndScopes) {
     SCOPED_TRACE(c.os + " " + c.scope);
     fs::remove_all(home());
     fs::remove_all(root());
-    auto args = install_args(c.os);
-    args.insert(args.end(), {c.scope, "--browser=" + c.browsers});
-    const Outcome outcome = run(args);
+    const Outcome outcome = run(install_args(c.os, {c.scope, "--browser=" + c.browsers}));
     ASSERT_EQ(outcome.status, 0) << outcome.err;
     EXPECT_EQ(files(), c.files);
     // One report line per file, naming its full path.
@@ -148,9 +154,9 @@ TEST_F(InstallerTest, WritesEachBrowserLocationForBothOsesAndScopes) {
 }
 
 TEST_F(InstallerTest, ManifestContentPerFamily) {
-  auto args = install_args("linux");
-  args.insert(args.end(), {"--browser=chromium,firefox", "--allowed-origin=chrome-extension://"
-                                                          "ponmlkjihgfedcbaponmlkjihgfedcba/"});
+  const auto args = install_args("linux", {"--browser=chromium,firefox",
+                                           "--allowed-origin=chrome-extension://"
+                                           "ponmlkjihgfedcbaponmlkjihgfedcba/"});
   ASSERT_EQ(run(args).status, 0);
   EXPECT_EQ(read_file(home() / ".config/chromium/NativeMessagingHosts" / kFile),
             "{\"allowed_origins\":[\"" + kOrigin +
@@ -169,17 +175,14 @@ TEST_F(InstallerTest, ManifestContentPerFamily) {
 }
 
 TEST_F(InstallerTest, FirefoxLib64CopyOnlyWhereThatBuildLives) {
-  auto args = install_args("linux");
-  args.insert(args.end(), {"--system", "--browser=firefox"});
   fs::create_directories(root() / "usr/lib64/mozilla");
-  ASSERT_EQ(run(args).status, 0);
+  ASSERT_EQ(run(install_args("linux", {"--system", "--browser=firefox"})).status, 0);
   EXPECT_EQ(files(), (std::set<std::string>{"root/usr/lib/mozilla/native-messaging-hosts/" + kFile,
                                             "root/usr/lib64/mozilla/native-messaging-hosts/" + kFile}));
 }
 
 TEST_F(InstallerTest, ReinstallReplacesTheManifestAndLeavesNoTemporaries) {
-  auto args = install_args("linux");
-  args.push_back("--browser=chrome");
+  auto args = install_args("linux", {"--browser=chrome"});
   ASSERT_EQ(run(args).status, 0);
   args.push_back("--description=second");
   ASSERT_EQ(run(args).status, 0);
@@ -214,9 +217,7 @@ TEST_F(InstallerTest, RefusalsWriteNothing) {
       {{}, p + "install needs --browser (chrome, chromium, brave, edge, vivaldi, firefox, all)\n"},
   };
   for (const auto& c : cases) {
-    auto args = install_args("linux");
-    args.insert(args.end(), c.extra.begin(), c.extra.end());
-    const Outcome outcome = run(args);
+    const Outcome outcome = run(install_args("linux", c.extra));
     EXPECT_EQ(outcome.status, 2) << c.err;
     EXPECT_EQ(outcome.err, c.err);
     EXPECT_EQ(outcome.out, "");
@@ -225,9 +226,8 @@ TEST_F(InstallerTest, RefusalsWriteNothing) {
 }
 
 TEST_F(InstallerTest, EachFamilyNeedsItsAllowList) {
-  auto args = base_args("install", "linux");
-  args.insert(args.end(), {"--host-path=" + kHost, "--browser=edge,firefox"});
-  const Outcome outcome = run(args);
+  const Outcome outcome =
+      run(base_args("install", "linux", {"--host-path=" + kHost, "--browser=edge,firefox"}));
   EXPECT_EQ(outcome.status, 2);
   EXPECT_EQ(outcome.err,
             "vk-install-host-manifest: edge needs at least one "
@@ -238,9 +238,7 @@ TEST_F(InstallerTest, EachFamilyNeedsItsAllowList) {
 
 TEST_F(InstallerTest, UnwritableLocationFailsAndSaysWhere) {
   std::ofstream(home() / ".mozilla") << "a file where a directory belongs";
-  auto args = install_args("linux");
-  args.push_back("--browser=firefox,chrome");
-  const Outcome outcome = run(args);
+  const Outcome outcome = run(install_args("linux", {"--browser=firefox,chrome"}));
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.err, "vk-install-host-manifest: cannot create directory " +
                              (home() / ".mozilla").string() +
@@ -251,10 +249,10 @@ TEST_F(InstallerTest, UnwritableLocationFailsAndSaysWhere) {
 }
 
 TEST_F(InstallerTest, WarnsOfAHostThatIsNotThereButInstalls) {
-  auto args = base_args("install", "linux");
-  args.insert(args.end(), {"--host-path=/opt/nowhere/vellumkeep-native", "--browser=chromium",
-                           "--allowed-origin=" + kOrigin});
-  const Outcome outcome = run(args);
+  const Outcome outcome =
+      run(base_args("install", "linux",
+                    {"--host-path=/opt/nowhere/vellumkeep-native", "--browser=chromium",
+                     "--allowed-origin=" + kOrigin}));
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(outcome.err,
             "vk-install-host-manifest: warning: /opt/nowhere/vellumkeep-native is not an "
@@ -263,9 +261,7 @@ TEST_F(InstallerTest, WarnsOfAHostThatIsNotThereButInstalls) {
 }
 
 TEST_F(InstallerTest, DryRunPrintsAndWritesNothing) {
-  auto args = install_args("macos");
-  args.insert(args.end(), {"--browser=edge", "--system", "--dry-run"});
-  const Outcome outcome = run(args);
+  const Outcome outcome = run(install_args("macos", {"--browser=edge", "--system", "--dry-run"}));
   ASSERT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(outcome.out, "would write " +
                              (root() / "Library/Microsoft/Edge/NativeMessagingHosts" / kFile).string() +
@@ -279,12 +275,8 @@ TEST_F(InstallerTest, DryRunPrintsAndWritesNothing) {
 
 TEST_F(InstallerTest, ListShowsBothScopesAndTheHostEachNames) {
   EXPECT_EQ(run(base_args("list", "linux")).out, "no " + kFile + " manifest installed\n");
-  auto user = install_args("linux");
-  user.push_back("--browser=firefox,chrome");
-  ASSERT_EQ(run(user).status, 0);
-  auto system = install_args("linux");
-  system.insert(system.end(), {"--browser=chromium", "--system"});
-  ASSERT_EQ(run(system).status, 0);
+  ASSERT_EQ(run(install_args("linux", {"--browser=firefox,chrome"})).status, 0);
+  ASSERT_EQ(run(install_args("linux", {"--browser=chromium", "--system"})).status, 0);
   fs::create_directories(home() / ".config/vivaldi/NativeMessagingHosts");
   std::ofstream(home() / ".config/vivaldi/NativeMessagingHosts" / kFile) << "{";
 
@@ -300,30 +292,22 @@ TEST_F(InstallerTest, ListShowsBothScopesAndTheHostEachNames) {
                 "firefox user " + (home() / ".mozilla/native-messaging-hosts" / kFile).string() +
                 " -> " + kHost + "\n");
 
-  auto only_system = base_args("list", "linux");
-  only_system.push_back("--system");
-  EXPECT_EQ(run(only_system).out, "chromium system " +
+  EXPECT_EQ(run(base_args("list", "linux", {"--system"})).out, "chromium system " +
                                       (root() / "etc/chromium/native-messaging-hosts" / kFile).string() +
                                       " -> " + kHost + "\n");
 }
 
 TEST_F(InstallerTest, RemoveDeletesTheChosenScopeOnly) {
-  auto user = install_args("macos");
-  user.push_back("--browser=all");
-  ASSERT_EQ(run(user).status, 0);
-  auto system = install_args("macos");
-  system.insert(system.end(), {"--browser=chrome", "--system"});
-  ASSERT_EQ(run(system).status, 0);
+  ASSERT_EQ(run(install_args("macos", {"--browser=all"})).status, 0);
+  ASSERT_EQ(run(install_args("macos", {"--browser=chrome", "--system"})).status, 0);
 
-  auto dry = base_args("remove", "macos");
-  dry.insert(dry.end(), {"--browser=firefox", "--dry-run"});
+  const auto dry = base_args("remove", "macos", {"--browser=firefox", "--dry-run"});
   const std::string firefox =
       (home() / "Library/Application Support/Mozilla/NativeMessagingHosts" / kFile).string();
   EXPECT_EQ(run(dry).out, "would remove " + firefox + "\n");
   EXPECT_TRUE(fs::exists(firefox));
 
-  auto one = base_args("remove", "macos");
-  one.push_back("--browser=firefox");
+  const auto one = base_args("remove", "macos", {"--browser=firefox"});
   EXPECT_EQ(run(one).out, "removed " + firefox + "\n");
   EXPECT_FALSE(fs::exists(firefox));
   EXPECT_EQ(run(one).out, "no " + kFile + " manifest to remove\n");

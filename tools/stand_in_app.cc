@@ -166,15 +166,12 @@ extern "C" void on_stop_signal(int) {
 }
 
 Result<UniqueFd> install_stop_signals() {
-  int fds[2];
-  if (::pipe(fds) != 0) return Error::from_errno(errno);
-  UniqueFd read_end(fds[0]);
-  UniqueFd write_end(fds[1]);
-  for (int fd : fds) {
-    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0 ||
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) {
-      return Error::from_errno(errno);
-    }
+  UniqueFd read_end, write_end;
+  if (Result<void> made = open_cloexec_pipe(read_end, write_end); !made) {
+    return std::move(made).error();
+  }
+  for (int fd : {read_end.get(), write_end.get()}) {
+    if (::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK) != 0) return Error::from_errno(errno);
   }
   g_signal_pipe_write = write_end.release();  // lives as long as the process
   struct sigaction action {};

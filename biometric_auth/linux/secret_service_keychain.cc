@@ -102,6 +102,14 @@ class SecretCall {
     return errSecSuccess;
   }
 
+  // The opening of every operation: names D-Bus can carry, a connection, and
+  // the identity's items.
+  OSStatus open(std::string_view service, std::string_view account, ItemList& found) {
+    if (!isDBusString(service) || !isDBusString(account)) return errSecParam;
+    if (OSStatus status = connect(); status != errSecSuccess) return status;
+    return search(std::string(service), std::string(account), found);
+  }
+
   // Every item of our schema with this identity, locked or not. Items that
   // vanish while being looked at (a concurrent writer deleted them) are left
   // out rather than failing the search.
@@ -303,16 +311,12 @@ class SecretServiceKeychain final : public KeychainItems {
 
   OSStatus add(std::string_view service, std::string_view account,
                std::string_view data) override {
-    if (!isDBusString(service) || !isDBusString(account)) return errSecParam;
+    SecretCall call(limits_);
+    ItemList found;
+    if (OSStatus status = call.open(service, account, found); status != errSecSuccess) return status;
+    if (!found.items.empty()) return errSecDuplicateItem;
     const std::string service_text(service);
     const std::string account_text(account);
-    SecretCall call(limits_);
-    if (OSStatus status = call.connect(); status != errSecSuccess) return status;
-    ItemList found;
-    if (OSStatus status = call.search(service_text, account_text, found); status != errSecSuccess) {
-      return status;
-    }
-    if (!found.items.empty()) return errSecDuplicateItem;
 
     std::string our_path;
     if (OSStatus status = call.create(service_text, account_text, data, our_path);
@@ -340,34 +344,16 @@ class SecretServiceKeychain final : public KeychainItems {
 
   OSStatus update(std::string_view service, std::string_view account,
                   std::string_view data) override {
-    if (!isDBusString(service) || !isDBusString(account)) return errSecParam;
-    SecretCall call(limits_);
-    if (OSStatus status = call.connect(); status != errSecSuccess) return status;
-    ItemList found;
-    if (OSStatus status = call.search(std::string(service), std::string(account), found);
-        status != errSecSuccess) {
-      return status;
-    }
-    if (found.items.empty()) return errSecItemNotFound;
-    if (OSStatus status = call.unlockItems(found); status != errSecSuccess) return status;
-    for (const auto& item : found.items) {
-      if (OSStatus status = call.writeData(item.get(), data); status != errSecSuccess) {
-        return status;
-      }
-    }
-    return errSecSuccess;
+    return changeEach(service, account, [data](SecretCall& call, SecretItem* item) {
+      return call.writeData(item, data);
+    });
   }
 
   OSStatus copyMatching(std::string_view service, std::string_view account,
                         std::string& data_out) override {
-    if (!isDBusString(service) || !isDBusString(account)) return errSecParam;
     SecretCall call(limits_);
-    if (OSStatus status = call.connect(); status != errSecSuccess) return status;
     ItemList found;
-    if (OSStatus status = call.search(std::string(service), std::string(account), found);
-        status != errSecSuccess) {
-      return status;
-    }
+    if (OSStatus status = call.open(service, account, found); status != errSecSuccess) return status;
     if (found.items.empty()) return errSecItemNotFound;
     // Prefer an item that needs no unlocking.
     SecretItem* chosen = found.items.front().get();
@@ -385,23 +371,27 @@ class SecretServiceKeychain final : public KeychainItems {
   }
 
   OSStatus remove(std::string_view service, std::string_view account) override {
-    if (!isDBusString(service) || !isDBusString(account)) return errSecParam;
+    return changeEach(service, account, [](SecretCall& call, SecretItem* item) {
+      return call.deleteItem(item);
+    });
+  }
+
+ private:
+  // Unlocks every item of the identity, then applies `change` to each in
+  // turn, stopping at the first failure.
+  template <typename Change>
+  OSStatus changeEach(std::string_view service, std::string_view account, Change change) {
     SecretCall call(limits_);
-    if (OSStatus status = call.connect(); status != errSecSuccess) return status;
     ItemList found;
-    if (OSStatus status = call.search(std::string(service), std::string(account), found);
-        status != errSecSuccess) {
-      return status;
-    }
+    if (OSStatus status = call.open(service, account, found); status != errSecSuccess) return status;
     if (found.items.empty()) return errSecItemNotFound;
     if (OSStatus status = call.unlockItems(found); status != errSecSuccess) return status;
     for (const auto& item : found.items) {
-      if (OSStatus status = call.deleteItem(item.get()); status != errSecSuccess) return status;
+      if (OSStatus status = change(call, item.get()); status != errSecSuccess) return status;
     }
     return errSecSuccess;
   }
 
- private:
   SecretServiceLimits limits_;
 };
 
