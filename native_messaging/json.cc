@@ -4,7 +4,6 @@
 #include <bit>
 #include <cstring>
 #include <iterator>
-#include <memory>
 
 #include "native_messaging/json_numbers.h"
 #include "native_messaging/json_strings.h"
@@ -154,17 +153,44 @@ constexpr int kNestingBudget = 128;
 // S == kCutS and d > 5.
 constexpr std::uint64_t kCutS = 1844674407370955161u;
 
+// 10^i for the length of a run of digits shorter than a word.
+constexpr std::uint64_t kSmallPowers[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+
 bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
 
 bool is_whitespace(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
-// Value of a hexadecimal digit, or -1.
-int hex_value(unsigned char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  c = static_cast<unsigned char>(c | 0x20);
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
+// Value of each hexadecimal digit; 0x10000 for any other byte, which stays
+// above 0xFFFF however it is shifted into a unit.
+constexpr auto kHexValues = [] {
+  struct Table {
+    std::uint32_t value[256];
+  } table{};
+  for (auto& v : table.value) v = 0x10000;
+  for (int c = 0; c < 10; ++c) table.value['0' + c] = static_cast<std::uint32_t>(c);
+  for (int c = 0; c < 6; ++c) {
+    table.value['a' + c] = static_cast<std::uint32_t>(10 + c);
+    table.value['A' + c] = static_cast<std::uint32_t>(10 + c);
+  }
+  return table;
+}();
+
+// What each one-letter escape stands for; 0 where the letter is none.
+constexpr auto kSimpleEscapes = [] {
+  struct Table {
+    char text[256];
+  } table{};
+  const auto set = [&](unsigned char letter, char c) { table.text[letter] = c; };
+  set('"', '"');
+  set('\\', '\\');
+  set('/', '/');
+  set('b', '\b');
+  set('f', '\f');
+  set('n', '\n');
+  set('r', '\r');
+  set('t', '\t');
+  return table;
+}();
 
 // Writes the UTF-8 of code point `cp` (never a surrogate) at `w`.
 char* put_utf8(char* w, std::uint32_t cp) {
@@ -186,14 +212,21 @@ char* put_utf8(char* w, std::uint32_t cp) {
   return w;
 }
 
+// A member's place in the object being read, with its key's leading bytes.
+struct SortKey {
+  std::uint64_t prefix;
+  std::uint32_t index;
+};
+
 // Working storage of the parser, kept per thread between calls so that a
-// parse does not regrow it; released when it got unusually large.
+// parse does not regrow and refault it; released when it got larger than a
+// 1 MiB frame of small numbers needs.
 struct ParseScratch {
-  static constexpr std::size_t kKeepBytes = std::size_t{4} << 20;
+  static constexpr std::size_t kKeepBytes = std::size_t{8} << 20;
 
   std::vector<JsonValue> values;
   std::vector<JsonObject::Member> members;
-  std::vector<std::uint32_t> order;
+  std::vector<SortKey> order;
   std::string text;
 
   void reset() {
@@ -203,7 +236,7 @@ struct ParseScratch {
     if (members.capacity() * sizeof(JsonObject::Member) > kKeepBytes) {
       std::vector<JsonObject::Member>().swap(members);
     }
-    if (order.capacity() * sizeof(std::uint32_t) > kKeepBytes) std::vector<std::uint32_t>().swap(order);
+    if (order.capacity() * sizeof(SortKey) > kKeepBytes) std::vector<SortKey>().swap(order);
     if (text.capacity() > kKeepBytes) std::string().swap(text);
   }
 };
@@ -276,7 +309,8 @@ class JsonParser {
     switch (*cur_) {
       case '"':
         ++cur_;
-        out = JsonValue(std::string());
+        out.kind_ = JsonValue::Kind::string;
+        new (&out.s_) std::string();
         return parse_string(out.s_);
       case '-':
       case '0':
@@ -295,20 +329,29 @@ class JsonParser {
       case '{':
         return parse_object(out);
       case 'n':
-        if (!parse_literal("ull")) return false;
-        out = JsonValue(nullptr);
-        return true;
+        return parse_literal("ull");  // `out` is null already
       case 't':
         if (!parse_literal("rue")) return false;
-        out = JsonValue(true);
+        set_bool(out, true);
         return true;
       case 'f':
         if (!parse_literal("alse")) return false;
-        out = JsonValue(false);
+        set_bool(out, false);
         return true;
       default:
         return fail(kExpectedValue, cur_ + 1);
     }
+  }
+
+  // Scalars are stored into `out` in place: every value is parsed into a
+  // freshly made null, which holds nothing to release.
+  static void set_bool(JsonValue& out, bool b) {
+    out.kind_ = JsonValue::Kind::boolean;
+    out.b_ = b;
+  }
+  static void set_double(JsonValue& out, double d) {
+    out.kind_ = JsonValue::Kind::floating;
+    out.d_ = d;
   }
 
   // The rest of a literal whose first byte is at cur_, byte by byte.
@@ -321,16 +364,29 @@ class JsonParser {
     return true;
   }
 
-  // Takes digits at cur_ into s while fewer than 19 are taken, eight at a
-  // time where the input allows.
+  // Takes digits at cur_ into s while fewer than 19 are taken, up to eight
+  // at a time where the input allows: a run shorter than a word is taken
+  // whole too, so the number's length costs no mispredicted loop exit.
   void take_digits(std::uint64_t& s, int& taken) {
     if constexpr (std::endian::native == std::endian::little) {
       while (taken <= 11 && end_ - cur_ >= 8) {
         const std::uint64_t w = json_detail::load8(cur_);
-        if (!json_detail::eight_digits(w)) break;
-        s = s * 100000000 + json_detail::eight_digits_value(w);
-        taken += 8;
-        cur_ += 8;
+        const int run = json_detail::leading_digits(w);
+        if (run == 8) {
+          s = s * 100000000 + json_detail::eight_digits_value(w);
+          taken += 8;
+          cur_ += 8;
+          continue;
+        }
+        if (run != 0 && taken + run <= 19) {
+          // The run moved to the word's last digits, '0's before it.
+          const auto shift = static_cast<unsigned>(8 * (8 - run));
+          const std::uint64_t padded = (w << shift) | (0x3030303030303030u >> (8 * run));
+          s = s * kSmallPowers[run] + json_detail::eight_digits_value(padded);
+          taken += run;
+          cur_ += run;
+        }
+        break;
       }
     }
     while (taken < 19 && cur_ != end_ && is_digit(*cur_)) {
@@ -405,7 +461,7 @@ class JsonParser {
         if (x > 2147483647) {
           if (s != 0 && !exponent_negative) return fail(kNumberOutOfRange, cur_ + 1);
           while (cur_ != end_ && is_digit(*cur_)) ++cur_;
-          out = JsonValue(negative ? -0.0 : 0.0);
+          set_double(out, negative ? -0.0 : 0.0);
           return true;
         }
         ++cur_;
@@ -414,41 +470,43 @@ class JsonParser {
     }
     if (!has_fraction && !has_exponent && !integer_cut) {
       if (!negative) {
-        out = JsonValue(s);
+        out.kind_ = JsonValue::Kind::unsigned_integer;
+        out.u_ = s;
       } else if (s == 0) {
-        out = JsonValue(-0.0);
+        set_double(out, -0.0);
       } else if (s <= 9223372036854775808u) {
-        out = JsonValue(static_cast<std::int64_t>(0 - s));
+        out.kind_ = JsonValue::Kind::signed_integer;
+        out.i_ = static_cast<std::int64_t>(0 - s);
       } else {
-        out = JsonValue(-static_cast<double>(s));
+        set_double(out, -static_cast<double>(s));
       }
       return true;
     }
     e = std::clamp<std::int64_t>(e, INT32_MIN, INT32_MAX);
     double f = 0;
     if (!json_detail::decimal_to_double(s, static_cast<std::int32_t>(e), f)) return fail(kNumberOutOfRange, cur_);
-    out = JsonValue(negative ? -f : f);
+    set_double(out, negative ? -f : f);
     return true;
   }
 
   // Bytes of a string up to its closing quotation mark; cur_ is just past
-  // the opening one.
+  // the opening one. UTF-8 is checked once the string is closed, where its
+  // error is reported, so the scan stops only at the bytes JSON escapes.
   bool parse_string(std::string& out) {
     const Byte* start = cur_;
-    bool valid = true;
-    for (;;) {
-      cur_ = json_detail::skip_plain_string_bytes(cur_, end_);
-      if (cur_ == end_) return fail(kEofString, end_);
-      const Byte c = *cur_;
-      if (c == '"') {
-        out.assign(reinterpret_cast<const char*>(start), static_cast<std::size_t>(cur_ - start));
-        ++cur_;
-        return valid || fail(kInvalidCodePoint, cur_);
+    std::uint64_t seen = 0;
+    cur_ = json_detail::skip_string_bytes(cur_, end_, seen);
+    if (cur_ == end_) return fail(kEofString, end_);
+    if (*cur_ == '"') {
+      const auto n = static_cast<std::size_t>(cur_ - start);
+      ++cur_;
+      if ((seen & json_detail::kHighs) != 0 && !json_detail::valid_utf8(start, start + n)) {
+        return fail(kInvalidCodePoint, cur_);
       }
-      if (c == '\\') break;
-      if (c < 0x20) return fail(kControlCharacter, cur_ + 1);
-      cur_ += json_detail::utf8_sequence_length(cur_, end_, valid);
+      out.assign(reinterpret_cast<const char*>(start), n);
+      return true;
     }
+    if (*cur_ != '\\') return fail(kControlCharacter, cur_ + 1);
     // Escapes: decode into the scratch buffer. What remains of the input
     // bounds the decoded length, since no escape is shorter than its text.
     const auto remaining = static_cast<std::size_t>(end_ - start);
@@ -458,22 +516,20 @@ class JsonParser {
     std::memcpy(base, start, copied);
     char* w = base + copied;
     for (;;) {
-      cur_ = json_detail::copy_plain_string_bytes(cur_, end_, w);
+      if (!parse_escape(w)) return false;
+      cur_ = json_detail::copy_string_bytes(cur_, end_, w);
       if (cur_ == end_) return fail(kEofString, end_);
       const Byte c = *cur_;
-      if (c == '\\') {
-        if (!parse_escape(w)) return false;
-      } else if (c == '"') {
-        out.assign(base, static_cast<std::size_t>(w - base));
-        ++cur_;
-        return valid || fail(kInvalidCodePoint, cur_);
-      } else if (c < 0x20) {
-        return fail(kControlCharacter, cur_ + 1);
-      } else {
-        const std::size_t n = json_detail::utf8_sequence_length(cur_, end_, valid);
-        for (std::size_t i = 0; i < n; ++i) *w++ = static_cast<char>(*cur_++);
-      }
+      if (c == '"') break;
+      if (c != '\\') return fail(kControlCharacter, cur_ + 1);
     }
+    ++cur_;
+    // Escapes decode to whole sequences, so the decoded text is well formed
+    // exactly when the raw bytes around them are.
+    const auto* decoded = reinterpret_cast<const Byte*>(base);
+    if (!json_detail::valid_utf8(decoded, reinterpret_cast<const Byte*>(w))) return fail(kInvalidCodePoint, cur_);
+    out.assign(base, static_cast<std::size_t>(w - base));
+    return true;
   }
 
   // One escape at cur_ (the backslash); its character is written at `w`.
@@ -481,31 +537,11 @@ class JsonParser {
     ++cur_;
     if (cur_ == end_) return fail(kEofString, end_);
     const Byte c = *cur_++;
-    switch (c) {
-      case '"':
-      case '\\':
-      case '/':
-        *w++ = static_cast<char>(c);
-        return true;
-      case 'b':
-        *w++ = '\b';
-        return true;
-      case 'f':
-        *w++ = '\f';
-        return true;
-      case 'n':
-        *w++ = '\n';
-        return true;
-      case 'r':
-        *w++ = '\r';
-        return true;
-      case 't':
-        *w++ = '\t';
-        return true;
-      case 'u':
-        break;
-      default:
-        return fail(kInvalidEscape, cur_);
+    if (c != 'u') {
+      const char decoded = kSimpleEscapes.text[c];
+      if (decoded == 0) return fail(kInvalidEscape, cur_);
+      *w++ = decoded;
+      return true;
     }
     std::uint32_t unit = 0;
     if (!parse_hex4(unit)) return false;
@@ -529,16 +565,11 @@ class JsonParser {
   // Four hexadecimal digits at cur_; leaves cur_ past them.
   bool parse_hex4(std::uint32_t& unit) {
     if (end_ - cur_ < 4) return fail(kEofString, end_);
-    int value = 0;
-    bool ok = true;
-    for (int i = 0; i < 4; ++i) {
-      const int h = hex_value(cur_[i]);
-      ok = ok && h >= 0;
-      value = value * 16 + h;
-    }
+    const std::uint32_t value = (kHexValues.value[cur_[0]] << 12) | (kHexValues.value[cur_[1]] << 8) |
+                                (kHexValues.value[cur_[2]] << 4) | kHexValues.value[cur_[3]];
     cur_ += 4;
-    if (!ok) return fail(kInvalidEscape, cur_);
-    unit = static_cast<std::uint32_t>(value);
+    if (value > 0xFFFF) return fail(kInvalidEscape, cur_);
+    unit = value;
     return true;
   }
 
@@ -639,26 +670,52 @@ class JsonParser {
     return true;
   }
 
+  // The first eight bytes of `key` as a big-endian number, zero-padded:
+  // ordered as the keys are wherever it differs.
+  static std::uint64_t key_prefix(const std::string& key) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(key.data());
+    const std::size_t n = std::min<std::size_t>(key.size(), 8);
+    std::uint64_t prefix = 0;
+    for (std::size_t i = 0; i < n; ++i) prefix = (prefix << 8) | bytes[i];
+    // Assembled in a register: partial stores then one load would stall.
+    if (n == 0 || n == 8) return prefix;
+    return prefix << (8 * (8 - n));
+  }
+
+  // Byte order of keys. Keys mostly differ in their first byte; settle
+  // that without a call.
+  static bool key_less(const std::string& x, const std::string& y) {
+    if (!x.empty() && !y.empty() && x[0] != y[0]) {
+      return static_cast<unsigned char>(x[0]) < static_cast<unsigned char>(y[0]);
+    }
+    return x < y;
+  }
+
   // Moves the members read since `base` into `sorted` in key order; of
   // equal keys the one read last is kept.
   void take_members(std::size_t base, std::vector<JsonObject::Member>& sorted) {
     const std::size_t n = members_.size() - base;
     JsonObject::Member* m = members_.data() + base;
+    // Senders that sort their keys, this writer included, need no sorting.
+    std::size_t ascending = 1;
+    while (ascending < n && key_less(m[ascending - 1].first, m[ascending].first)) ++ascending;
+    if (ascending >= n) {
+      sorted.assign(std::make_move_iterator(m), std::make_move_iterator(m + n));
+      members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end());
+      return;
+    }
+    // Sorted by the keys' first eight bytes as one number; only keys that
+    // share those need a full comparison.
     order_.resize(n);
-    for (std::size_t i = 0; i < n; ++i) order_[i] = static_cast<std::uint32_t>(i);
-    // Keys mostly differ in their first byte; settle that without a call.
-    auto less = [m](std::uint32_t a, std::uint32_t b) {
-      const std::string& x = m[a].first;
-      const std::string& y = m[b].first;
-      if (!x.empty() && !y.empty() && x[0] != y[0]) {
-        return static_cast<unsigned char>(x[0]) < static_cast<unsigned char>(y[0]);
-      }
-      return x < y;
+    for (std::size_t i = 0; i < n; ++i) order_[i] = {key_prefix(m[i].first), static_cast<std::uint32_t>(i)};
+    auto less = [m](const SortKey& a, const SortKey& b) {
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      return m[a.index].first < m[b.index].first;
     };
     if (n <= 16) {
       // Insertion sort is stable and cheap for the usual small object.
       for (std::size_t i = 1; i < n; ++i) {
-        const std::uint32_t v = order_[i];
+        const SortKey v = order_[i];
         std::size_t j = i;
         while (j > 0 && less(v, order_[j - 1])) {
           order_[j] = order_[j - 1];
@@ -671,8 +728,11 @@ class JsonParser {
     }
     sorted.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + 1 < n && m[order_[i]].first == m[order_[i + 1]].first) continue;
-      sorted.push_back(std::move(m[order_[i]]));
+      if (i + 1 < n && order_[i].prefix == order_[i + 1].prefix &&
+          m[order_[i].index].first == m[order_[i + 1].index].first) {
+        continue;
+      }
+      sorted.push_back(std::move(m[order_[i].index]));
     }
     members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end());
   }
@@ -686,7 +746,7 @@ class JsonParser {
   // Elements and members of the containers being read, innermost last.
   std::vector<JsonValue>& values_;
   std::vector<JsonObject::Member>& members_;
-  std::vector<std::uint32_t>& order_;
+  std::vector<SortKey>& order_;
   std::string& scratch_;
 };
 
@@ -697,30 +757,43 @@ Result<JsonValue, JsonParseError> parse_json(std::string_view text) { return Jso
 
 namespace {
 
-// The writer's buffer, kept per thread between calls so that writing a
-// large value does not regrow and refault a new one each time.
-struct WriteBuffer {
-  static constexpr std::size_t kKeepBytes = std::size_t{4} << 20;
+// Recent output sizes of this thread: the next text is written straight
+// into the caller's string, reserved from these so that it rarely regrows.
+struct SizeHistory {
+  std::size_t recent[4] = {};
+  std::size_t next = 0;
 
-  std::unique_ptr<char[]> data;
-  std::size_t capacity = 0;
+  std::size_t estimate() const {
+    const std::size_t largest = std::max(std::max(recent[0], recent[1]), std::max(recent[2], recent[3]));
+    return largest + largest / 16 + 64;
+  }
+  void record(std::size_t n) {
+    recent[next] = n;
+    next = (next + 1) % std::size(recent);
+  }
 };
 
-thread_local WriteBuffer tls_write_buffer;
+thread_local SizeHistory tls_output_sizes;
 
 class JsonWriter {
  public:
-  JsonWriter() : buffer_(tls_write_buffer), p_(buffer_.data.get()), limit_(p_ + buffer_.capacity) {}
-  ~JsonWriter() {
-    if (buffer_.capacity > WriteBuffer::kKeepBytes) {
-      buffer_.data.reset();
-      buffer_.capacity = 0;
-    }
+  // Appends to `out`. Bytes are zero-filled (std::string's only way to
+  // extend itself) a slice at a time just ahead of the writing, so that a
+  // generous reservation costs no more than the text itself.
+  explicit JsonWriter(std::string& out) : out_(out), start_(out.size()) {
+    const std::size_t wanted = start_ + tls_output_sizes.estimate();
+    if (out_.capacity() < wanted) out_.reserve(wanted);
+    rebase(start_);
   }
   JsonWriter(const JsonWriter&) = delete;
   JsonWriter& operator=(const JsonWriter&) = delete;
 
-  std::string_view text() const { return {buffer_.data.get(), static_cast<std::size_t>(p_ - buffer_.data.get())}; }
+  // Trims `out` to the text written and remembers its size.
+  void finish() {
+    const auto used = static_cast<std::size_t>(p_ - out_.data());
+    out_.resize(used);
+    tls_output_sizes.record(used - start_);
+  }
 
   void write(const JsonValue& value) {
     switch (value.kind()) {
@@ -762,13 +835,16 @@ class JsonWriter {
       case JsonValue::Kind::object: {
         const JsonObject& object = *value.as_object();
         put_char('{');
-        bool first = true;
-        for (const auto& [key, member] : object) {
-          if (!first) put_char(',');
-          first = false;
-          write_string(key);
+        const auto end = object.end();
+        for (auto it = object.begin(); it != end; ++it) {
+          if (it != object.begin()) put_char(',');
+          if (it + 1 != end) {
+            prefetch_text(it[1].first);
+            prefetch_contents(it[1].second);
+          }
+          write_string(it->first);
           put_char(':');
-          write(member);
+          write(it->second);
         }
         put_char('}');
         break;
@@ -777,6 +853,14 @@ class JsonWriter {
   }
 
  private:
+  static void prefetch_text(const std::string& text) {
+#if defined(__GNUC__)
+    __builtin_prefetch(text.data());
+#else
+    (void)text;
+#endif
+  }
+
   static void prefetch_contents(const JsonValue& value) {
 #if defined(__GNUC__)
     if (const JsonObject* object = value.as_object()) {
@@ -798,14 +882,34 @@ class JsonWriter {
   }
 
   void grow(std::size_t n) {
-    const auto used = static_cast<std::size_t>(p_ - buffer_.data.get());
-    const std::size_t capacity = std::max(buffer_.capacity * 2, used + n + 4096);
-    auto data = std::make_unique_for_overwrite<char[]>(capacity);
-    if (used != 0) std::memcpy(data.get(), buffer_.data.get(), used);
-    buffer_.data = std::move(data);
-    buffer_.capacity = capacity;
-    p_ = buffer_.data.get() + used;
-    limit_ = buffer_.data.get() + capacity;
+    const auto used = static_cast<std::size_t>(p_ - out_.data());
+    // Zero-fill ahead in proportion to what is written, so a small text in
+    // a large reservation touches little of it.
+    const std::size_t ahead = std::max(n, std::clamp<std::size_t>(used - start_, 256, kFillSlice));
+    if (out_.capacity() - used < ahead) {
+      // Regrow by hand so the old storage can be wiped: frames may carry
+      // secrets that the caller wipes from `out` but could not reach here.
+      std::string larger;
+      larger.reserve(std::max(out_.capacity() * 2, used + ahead));
+      larger.append(out_.data(), used);
+      wipe(out_.data(), out_.size());
+      out_.swap(larger);
+    }
+    out_.resize(std::min(out_.capacity(), used + ahead));
+    rebase(used);
+  }
+
+  // Zeroes stores the compiler may not drop as dead.
+  static void wipe(char* p, std::size_t n) {
+    std::memset(p, 0, n);
+#if defined(__GNUC__)
+    __asm__ __volatile__("" : : "r"(p) : "memory");
+#endif
+  }
+
+  void rebase(std::size_t used) {
+    p_ = out_.data() + used;
+    limit_ = out_.data() + out_.size();
   }
 
   void put(const char* text, std::size_t n) {
@@ -831,23 +935,26 @@ class JsonWriter {
     put_char('"');
   }
 
-  WriteBuffer& buffer_;
-  char* p_;
-  char* limit_;
+  static constexpr std::size_t kFillSlice = 64 * 1024;
+
+  std::string& out_;
+  const std::size_t start_;
+  char* p_ = nullptr;
+  char* limit_ = nullptr;
 };
 
 }  // namespace
 
 void serialize_json_to(const JsonValue& value, std::string& out) {
-  JsonWriter writer;
+  JsonWriter writer(out);
   writer.write(value);
-  out.append(writer.text());
+  writer.finish();
 }
 
 std::string serialize_json(const JsonValue& value) {
-  JsonWriter writer;
-  writer.write(value);
-  return std::string(writer.text());
+  std::string out;
+  serialize_json_to(value, out);
+  return out;
 }
 
 }  // namespace vk

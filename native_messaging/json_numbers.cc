@@ -1,5 +1,7 @@
 #include "native_messaging/json_numbers.h"
 
+#include <algorithm>
+#include <bit>
 #include <cfloat>
 #include <charconv>
 #include <cmath>
@@ -94,23 +96,16 @@ char* put_eight(char* p, std::uint32_t v) {
   return p + 8;
 }
 
-// The digits of v < 10^8 without leading zeros.
+// The digits of v < 10^8 without leading zeros: all eight are made, and a
+// whole word is stored from where the first significant one stands, so the
+// length decides no branch (the caller has room past the digits).
 char* put_short(char* p, std::uint32_t v) {
-  int digits = 1;
-  for (std::uint32_t bound = 10; digits < 8 && v >= bound; bound *= 10) ++digits;
-  char* const end = p + digits;
-  char* w = end;
-  while (v >= 100) {
-    w -= 2;
-    put_pair(w, v % 100);
-    v /= 100;
-  }
-  if (v >= 10) {
-    put_pair(w - 2, v);
-  } else {
-    w[-1] = static_cast<char>('0' + v);
-  }
-  return end;
+  const int digits = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000) + (v >= 100000) +
+                     (v >= 1000000) + (v >= 10000000);
+  char eight[16];
+  put_eight(eight, v);
+  std::memcpy(p, eight + (8 - digits), 8);
+  return p + digits;
 }
 
 }  // namespace
@@ -147,12 +142,28 @@ namespace {
 // t = v × 10^k lies within t × 2^-53 of that candidate, and rounding the
 // product adds at most as much again, so a t further than t × 2^-51 from
 // the nearest integer has none and needs no division.
+//
+// If some k qualifies, every larger place up to the last one below 10^15
+// holds an integer within t × 2^-52 as well (the scaled candidate), so that
+// place is tried first: most doubles with 16 or 17 digits fail there at
+// once instead of after up to 23 steps.
 bool short_decimal(double v, std::uint64_t& m, int& k) {
   if (!(v < 1e15) || v < 1e-22) return false;
-  for (int i = 0; i <= 22; ++i) {
+  // Round to the nearest integer, ties to even: exact for 0 <= t < 2^52.
+  const auto nearest = [](double t) { return (t + 0x1p52) - 0x1p52; };
+  // The last place. With f = floor(log10 2^e) for v's binary exponent e
+  // (v is normal here), 10^f <= v, so place 15 - f already reaches 10^15:
+  // the last place is 14 - f or, after rounding, one or two below.
+  const auto binary_exponent = static_cast<int>((std::bit_cast<std::uint64_t>(v) >> 52) & 0x7FF) - 1023;
+  int last = std::min(14 - ((binary_exponent * 78913) >> 18), 22);
+  while (last > 0 && v * kPowersOfTen[last] >= 1e15) --last;
+  {
+    const double t = v * kPowersOfTen[last];
+    if (std::fabs(t - nearest(t)) > t * 0x1p-51) return false;
+  }
+  for (int i = 0; i <= last; ++i) {
     const double t = v * kPowersOfTen[i];
-    if (t >= 1e15) return false;
-    const double c = std::nearbyint(t);
+    const double c = nearest(t);
     if (std::fabs(t - c) > t * 0x1p-51 || c == 0) continue;
     if (c / kPowersOfTen[i] == v) {
       m = static_cast<std::uint64_t>(c);

@@ -13,8 +13,9 @@ double power_of_ten(int i);
 // not correctly rounded); false when the result overflows.
 bool decimal_to_double(std::uint64_t s, std::int32_t e, double& out);
 
-// Each writer puts the decimal form at `p` and returns the end. Integers
-// need at most 20 bytes, doubles at most 32.
+// Each writer puts the decimal form at `p` and returns the end; bytes just
+// past the end may be overwritten. Integers need room for 24 bytes,
+// doubles for 32.
 char* write_unsigned(char* p, std::uint64_t v);
 char* write_signed(char* p, std::int64_t v);
 // A value that is not finite (never parsed, but constructible) is "null".

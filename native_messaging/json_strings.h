@@ -30,10 +30,14 @@ inline std::uint64_t load8(const void* p) {
   return w;
 }
 
-// Whether the eight bytes of `w` (little-endian) are all ASCII digits.
-constexpr bool eight_digits(std::uint64_t w) {
-  return ((w & 0xF0F0F0F0F0F0F0F0u) | (((w + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) >> 4)) ==
-         0x3333333333333333u;
+// How many of the bytes of `w` (little-endian), from the first, are ASCII
+// digits before the first that is not; 8 when all are.
+inline int leading_digits(std::uint64_t w) {
+  // A nibble is non-zero in each byte that is not a digit; a carry out of
+  // the addition only disturbs bytes after such a byte.
+  const std::uint64_t other = ((w & 0xF0F0F0F0F0F0F0F0u) ^ 0x3030303030303030u) |
+                              (((w + 0x0606060606060606u) & 0xF0F0F0F0F0F0F0F0u) ^ 0x3030303030303030u);
+  return other == 0 ? 8 : std::countr_zero(other) >> 3;
 }
 
 // The value of eight ASCII digits loaded little-endian, first digit most
@@ -46,31 +50,37 @@ constexpr std::uint64_t eight_digits_value(std::uint64_t w) {
          32;
 }
 
-// The first byte at or after `p` that is a quotation mark, a backslash, a
-// control byte or non-ASCII; `end` when there is none. Reads nothing at or
-// past `end`.
-inline const Byte* skip_plain_string_bytes(const Byte* p, const Byte* end) {
+// The first byte at or after `p` that is a quotation mark, a backslash or a
+// control byte; `end` when there is none. Reads nothing at or past `end`.
+// Bytes at or above 0x80 are skipped like any other; the bytes skipped are
+// ORed into `seen`, so that UTF-8 is validated only where it occurs.
+inline const Byte* skip_string_bytes(const Byte* p, const Byte* end, std::uint64_t& seen) {
   if constexpr (std::endian::native == std::endian::little) {
     while (end - p >= 8) {
       const std::uint64_t w = load8(p);
-      const std::uint64_t m = (bytes_equal(w, '"') | bytes_equal(w, '\\') | bytes_control(w) | w) & kHighs;
-      if (m != 0) return p + (std::countr_zero(m) >> 3);
+      const std::uint64_t m = (bytes_equal(w, '"') | bytes_equal(w, '\\') | bytes_control(w)) & kHighs;
+      if (m != 0) {
+        const int k = std::countr_zero(m) >> 3;
+        seen |= w & ((std::uint64_t{1} << (k * 8)) - 1);
+        return p + k;
+      }
+      seen |= w;
       p += 8;
     }
   }
-  while (p != end && *p != '"' && *p != '\\' && *p >= 0x20 && *p < 0x80) ++p;
+  while (p != end && *p != '"' && *p != '\\' && *p >= 0x20) seen |= *p++;
   return p;
 }
 
-// Like skip_plain_string_bytes, copying the bytes skipped to `w` as it goes;
-// `w` must have room for as many bytes as remain before `end`. Returns the
+// Like skip_string_bytes, copying the bytes skipped to `w` as it goes; `w`
+// must have room for as many bytes as remain before `end`. Returns the
 // first byte not skipped and advances `w` past the bytes copied.
-inline const Byte* copy_plain_string_bytes(const Byte* p, const Byte* end, char*& w) {
+inline const Byte* copy_string_bytes(const Byte* p, const Byte* end, char*& w) {
   if constexpr (std::endian::native == std::endian::little) {
     while (end - p >= 8) {
       const std::uint64_t x = load8(p);
       std::memcpy(w, &x, sizeof x);
-      const std::uint64_t m = (bytes_equal(x, '"') | bytes_equal(x, '\\') | bytes_control(x) | x) & kHighs;
+      const std::uint64_t m = (bytes_equal(x, '"') | bytes_equal(x, '\\') | bytes_control(x)) & kHighs;
       if (m != 0) {
         const int k = std::countr_zero(m) >> 3;
         w += k;
@@ -80,42 +90,59 @@ inline const Byte* copy_plain_string_bytes(const Byte* p, const Byte* end, char*
       w += 8;
     }
   }
-  while (p != end && *p != '"' && *p != '\\' && *p >= 0x20 && *p < 0x80) *w++ = static_cast<char>(*p++);
+  while (p != end && *p != '"' && *p != '\\' && *p >= 0x20) *w++ = static_cast<char>(*p++);
   return p;
 }
 
-// Length of the well-formed UTF-8 sequence starting at `p` (a byte at or
-// above 0x80); when it is not one, clears `valid` and returns 1.
-inline std::size_t utf8_sequence_length(const Byte* p, const Byte* end, bool& valid) {
-  const Byte c = *p;
-  Byte low = 0x80;
-  Byte high = 0xBF;
-  std::size_t n;
-  if (c >= 0xC2 && c <= 0xDF) {
-    n = 2;
-  } else if (c >= 0xE0 && c <= 0xEF) {
-    n = 3;
-    if (c == 0xE0) low = 0xA0;        // overlong
-    if (c == 0xED) high = 0x9F;       // surrogates
-  } else if (c >= 0xF0 && c <= 0xF4) {
-    n = 4;
-    if (c == 0xF0) low = 0x90;        // overlong
-    if (c == 0xF4) high = 0x8F;       // above U+10FFFF
-  } else {
-    valid = false;
-    return 1;
-  }
-  if (static_cast<std::size_t>(end - p) < n || p[1] < low || p[1] > high) {
-    valid = false;
-    return 1;
-  }
-  for (std::size_t i = 2; i < n; ++i) {
-    if ((p[i] & 0xC0) != 0x80) {
-      valid = false;
-      return 1;
-    }
-  }
-  return n;
+// UTF-8 as a shift-based automaton: each state is a bit offset into the
+// 64-bit row of the next byte, where the following state is stored. The
+// dependency between bytes is then one shift, not a chain of branches.
+namespace utf8_state {
+inline constexpr unsigned kError = 0;  // rows hold 0 where a byte is not allowed
+inline constexpr unsigned kAccept = 6;
+inline constexpr unsigned kOneMore = 12;    // one continuation byte to come
+inline constexpr unsigned kTwoMore = 18;
+inline constexpr unsigned kThreeMore = 24;
+inline constexpr unsigned kAfterE0 = 30;    // A0–BF, else overlong
+inline constexpr unsigned kAfterED = 36;    // 80–9F, else a surrogate
+inline constexpr unsigned kAfterF0 = 42;    // 90–BF, else overlong
+inline constexpr unsigned kAfterF4 = 48;    // 80–8F, else above U+10FFFF
+}  // namespace utf8_state
+
+inline constexpr auto kUtf8Rows = [] {
+  using namespace utf8_state;
+  struct Table {
+    std::uint64_t rows[256];
+  } table{};
+  const auto on = [&](int first, int last, unsigned from, unsigned to) {
+    for (int b = first; b <= last; ++b) table.rows[b] |= std::uint64_t{to} << from;
+  };
+  on(0x00, 0x7F, kAccept, kAccept);
+  on(0xC2, 0xDF, kAccept, kOneMore);
+  on(0xE0, 0xE0, kAccept, kAfterE0);
+  on(0xE1, 0xEC, kAccept, kTwoMore);
+  on(0xED, 0xED, kAccept, kAfterED);
+  on(0xEE, 0xEF, kAccept, kTwoMore);
+  on(0xF0, 0xF0, kAccept, kAfterF0);
+  on(0xF1, 0xF3, kAccept, kThreeMore);
+  on(0xF4, 0xF4, kAccept, kAfterF4);
+  on(0x80, 0xBF, kOneMore, kAccept);
+  on(0x80, 0xBF, kTwoMore, kOneMore);
+  on(0x80, 0xBF, kThreeMore, kTwoMore);
+  on(0xA0, 0xBF, kAfterE0, kOneMore);
+  on(0x80, 0x9F, kAfterED, kOneMore);
+  on(0x90, 0xBF, kAfterF0, kTwoMore);
+  on(0x80, 0x8F, kAfterF4, kTwoMore);
+  return table;
+}();
+
+// Whether [p, end) is well-formed UTF-8: no overlong forms, no encoded
+// surrogates, nothing above U+10FFFF, no cut-off sequence.
+inline bool valid_utf8(const Byte* p, const Byte* end) {
+  while (end - p >= 8 && (load8(p) & kHighs) == 0) p += 8;
+  std::uint64_t state = utf8_state::kAccept;
+  for (; p != end; ++p) state = kUtf8Rows.rows[*p] >> (state & 63);
+  return (state & 63) == utf8_state::kAccept;
 }
 
 // The written form of each byte that is escaped (length 0: written raw).

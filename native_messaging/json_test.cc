@@ -633,6 +633,27 @@ TEST(JsonWrite, AppendsToExistingText) {
   EXPECT_EQ(out, "prefix:[true,\"x\"]");
 }
 
+// The text is written straight into the caller's string, reserved from the
+// sizes written before: small after large, large after small, and text that
+// outgrows the reservation must all come out whole.
+TEST(JsonWrite, TextsOfChangingSizesAreAppendedWhole) {
+  const auto array_of = [](std::size_t n) {
+    JsonArray elements(n, JsonValue("a\"\xC3\xA9\n"));
+    std::string text = "[";
+    for (std::size_t i = 0; i < n; ++i) text += i == 0 ? "\"a\\\"\xC3\xA9\\n\"" : ",\"a\\\"\xC3\xA9\\n\"";
+    return std::pair{JsonValue(std::move(elements)), text + "]"};
+  };
+  for (const std::size_t n : {std::size_t{1}, std::size_t{200000}, std::size_t{3}, std::size_t{50000},
+                              std::size_t{400000}, std::size_t{0}}) {
+    const auto [value, expected] = array_of(n);
+    EXPECT_EQ(serialize_json(value), expected) << n;
+    std::string out = "head";
+    serialize_json_to(value, out);
+    serialize_json_to(value, out);
+    EXPECT_EQ(out, "head" + expected + expected) << n;
+  }
+}
+
 TEST(JsonObjectApi, SetReplacesAndKeepsOrder) {
   JsonObject o;
   o.set("b", JsonValue(std::uint64_t{1}));
