@@ -23,6 +23,11 @@ constexpr std::uint64_t bytes_equal(std::uint64_t w, Byte c) {
 
 // Same for bytes below 0x20.
 constexpr std::uint64_t bytes_control(std::uint64_t w) { return (w - kOnes * 0x20) & ~w; }
+// High bit set in each byte of `w` that ends a plain run inside a string:
+// a quotation mark, a backslash or a control byte.
+constexpr std::uint64_t string_stop_bytes(std::uint64_t w) {
+  return (bytes_equal(w, '"') | bytes_equal(w, '\\') | bytes_control(w)) & kHighs;
+}
 
 inline std::uint64_t load8(const void* p) {
   std::uint64_t w;
@@ -58,7 +63,7 @@ inline const Byte* skip_string_bytes(const Byte* p, const Byte* end, std::uint64
   if constexpr (std::endian::native == std::endian::little) {
     while (end - p >= 8) {
       const std::uint64_t w = load8(p);
-      const std::uint64_t m = (bytes_equal(w, '"') | bytes_equal(w, '\\') | bytes_control(w)) & kHighs;
+      const std::uint64_t m = string_stop_bytes(w);
       if (m != 0) {
         const int k = std::countr_zero(m) >> 3;
         seen |= w & ((std::uint64_t{1} << (k * 8)) - 1);
@@ -80,7 +85,7 @@ inline const Byte* copy_string_bytes(const Byte* p, const Byte* end, char*& w) {
     while (end - p >= 8) {
       const std::uint64_t x = load8(p);
       std::memcpy(w, &x, sizeof x);
-      const std::uint64_t m = (bytes_equal(x, '"') | bytes_equal(x, '\\') | bytes_control(x)) & kHighs;
+      const std::uint64_t m = string_stop_bytes(x);
       if (m != 0) {
         const int k = std::countr_zero(m) >> 3;
         w += k;
@@ -180,7 +185,7 @@ inline char* write_escaped(char* w, const char* p, const char* end) {
       while (end - p >= 8) {
         const std::uint64_t x = load8(p);
         std::memcpy(w, &x, sizeof x);
-        const std::uint64_t m = (bytes_equal(x, '"') | bytes_equal(x, '\\') | bytes_control(x)) & kHighs;
+        const std::uint64_t m = string_stop_bytes(x);
         if (m != 0) {
           const int k = std::countr_zero(m) >> 3;
           p += k;
