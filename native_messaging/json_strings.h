@@ -178,27 +178,13 @@ inline constexpr auto kEscapes = [] {
 // Writes [p, end) with the JSON escapes at `w` (room for 6 bytes per input
 // byte) and returns the end of what was written.
 inline char* write_escaped(char* w, const char* p, const char* end) {
+  // The bytes that end a plain run are exactly those the table escapes.
+  const auto* in = reinterpret_cast<const Byte*>(p);
+  const auto* in_end = reinterpret_cast<const Byte*>(end);
   for (;;) {
-    // Whole words are stored as they are scanned; what follows the first
-    // escaped byte is overwritten afterwards.
-    if constexpr (std::endian::native == std::endian::little) {
-      while (end - p >= 8) {
-        const std::uint64_t x = load8(p);
-        std::memcpy(w, &x, sizeof x);
-        const std::uint64_t m = string_stop_bytes(x);
-        if (m != 0) {
-          const int k = std::countr_zero(m) >> 3;
-          p += k;
-          w += k;
-          break;
-        }
-        p += 8;
-        w += 8;
-      }
-    }
-    while (p != end && kEscapes.entries[static_cast<Byte>(*p)].length == 0) *w++ = *p++;
-    if (p == end) return w;
-    const Escape& e = kEscapes.entries[static_cast<Byte>(*p++)];
+    in = copy_string_bytes(in, in_end, w);
+    if (in == in_end) return w;
+    const Escape& e = kEscapes.entries[*in++];
     std::memcpy(w, e.text, sizeof e.text);
     w += e.length;
   }
