@@ -34,17 +34,17 @@ std::uint64_t ulps_apart(double a, double b) {
 
 bool nearly_equal(const vk::JsonValue& a, const vk::JsonValue& b) {
   if (a.kind() != b.kind()) return false;
-  if (const double* x = a.as_double()) return ulps_apart(*x, *b.as_double()) <= 2;
-  if (const vk::JsonArray* xs = a.as_array()) {
-    const vk::JsonArray& ys = *b.as_array();
+  if (const std::optional<double> x = a.as_double()) return ulps_apart(*x, *b.as_double()) <= 2;
+  if (const std::optional<vk::JsonArray> xs = a.as_array()) {
+    const vk::JsonArray ys = *b.as_array();
     if (xs->size() != ys.size()) return false;
     for (std::size_t i = 0; i < xs->size(); ++i) {
       if (!nearly_equal((*xs)[i], ys[i])) return false;
     }
     return true;
   }
-  if (const vk::JsonObject* xs = a.as_object()) {
-    const vk::JsonObject& ys = *b.as_object();
+  if (const std::optional<vk::JsonObject> xs = a.as_object()) {
+    const vk::JsonObject ys = *b.as_object();
     if (xs->size() != ys.size()) return false;
     for (auto x = xs->begin(), y = ys.begin(); x != xs->end(); ++x, ++y) {
       if (x->first != y->first || !nearly_equal(x->second, y->second)) return false;

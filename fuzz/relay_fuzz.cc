@@ -175,9 +175,8 @@ struct Expected {
 };
 
 vk::JsonValue expected_id(const vk::JsonValue& request) {
-  const vk::JsonObject* object = request.as_object();
-  const vk::JsonValue* id = object ? object->find("id") : nullptr;
-  return id && id->as_unsigned() ? vk::JsonValue(*id->as_unsigned()) : vk::JsonValue();
+  const std::optional<vk::JsonValue> id = request.member("id");
+  return id && id->as_unsigned() ? *id : vk::JsonValue();
 }
 
 Expected ipc_failure(const vk::JsonValue& request, const std::string& text) {

@@ -55,11 +55,7 @@ HostChannels& process_host_channels() {
 }
 
 JsonValue error_reply_id(const JsonValue& request) {
-  if (const JsonObject* object = request.as_object()) {
-    if (const JsonValue* id = object->find("id")) {
-      if (const std::uint64_t* number = id->as_unsigned()) return JsonValue(*number);
-    }
-  }
+  if (std::optional<JsonValue> id = request.member("id"); id && id->as_unsigned()) return *std::move(id);
   return JsonValue(nullptr);
 }
 

@@ -88,11 +88,8 @@ Result<std::string> read_token(const std::string& path) {
   return token;
 }
 
-JsonValue inject_auth_token(JsonValue request, std::string_view token) {
-  if (JsonObject* object = request.as_object()) {
-    object->set(std::string(kAuthTokenMember), JsonValue(std::string(token)));
-  }
-  return request;
+JsonValue inject_auth_token(const JsonValue& request, std::string_view token) {
+  return request.with_string_member(kAuthTokenMember, token);
 }
 
 }  // namespace vk

@@ -24,9 +24,10 @@ inline constexpr std::string_view kNotUtf8 = "stream did not contain valid UTF-8
 Result<std::string> read_token(const std::string& path);
 
 // `request` with "auth_token" set to `token` when it is an object (any
-// earlier "auth_token" replaced); any other value unchanged. Pass an rvalue
-// to avoid copying the request.
-JsonValue inject_auth_token(JsonValue request, std::string_view token);
+// earlier "auth_token" replaced); any other value unchanged. The result
+// holds the token: the relay itself writes the token straight into the
+// frame it wipes instead (serialize_json_with_string_member_to).
+JsonValue inject_auth_token(const JsonValue& request, std::string_view token);
 
 // Overwrites `secret`'s bytes before it is released, so the token does not
 // linger in freed memory.

@@ -136,16 +136,28 @@ Result<AuthenticatedIpcStream> connect_ipc_unix_stream(const IpcEnvironment& env
   return AuthenticatedIpcStream(std::move(socket).value(), std::move(token).value());
 }
 
-Result<JsonValue> ipc_send_receive(AuthenticatedIpcStream& connection, JsonValue request) {
-  const JsonValue outgoing = inject_auth_token(std::move(request), connection.token());
+namespace {
+
+// Writes `request` with the token added (inject_auth_token's text) as one
+// frame. The token is written only into the frame, which is wiped and
+// released before this returns.
+Result<void> send_request(AuthenticatedIpcStream& connection, const JsonValue& request) {
   std::string frame;
-  const std::size_t body_length = append_frame(outgoing, frame);
-  if (body_length > kMaxMessageSize) {
-    wipe_secret(frame);
-    return Error(std::string(kRequestTooLarge));
-  }
-  Result<void> sent = write_all(connection.fd(), frame, FdKind::socket);
+  const std::size_t body_length = append_frame_with(frame, [&](std::string& out) {
+    serialize_json_with_string_member_to(request, kAuthTokenMember, connection.token(), out);
+  });
+  Result<void> sent = body_length > kMaxMessageSize ? Error(std::string(kRequestTooLarge))
+                                                    : write_all(connection.fd(), frame, FdKind::socket);
   wipe_secret(frame);
+  return sent;
+}
+
+}  // namespace
+
+Result<JsonValue> ipc_send_receive(AuthenticatedIpcStream& connection, JsonValue request) {
+  Result<void> sent = send_request(connection, request);
+  // The request's memory is released before the reply arrives.
+  request = JsonValue();
   if (!sent) return std::move(sent).error();
 
   Result<std::string, FrameReadError> body = read_frame(connection.fd(), FdKind::socket);
@@ -153,7 +165,7 @@ Result<JsonValue> ipc_send_receive(AuthenticatedIpcStream& connection, JsonValue
     if (body.error().failure == FrameFailure::too_large) return Error(std::string(kResponseTooLarge));
     return std::move(body).error().io;
   }
-  Result<JsonValue, JsonParseError> reply = parse_json(*body);
+  Result<JsonValue, JsonParseError> reply = parse_json(std::move(body).value());
   if (!reply) return Error(reply.error().display());
   return std::move(reply).value();
 }

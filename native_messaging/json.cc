@@ -1,17 +1,198 @@
 #include "native_messaging/json.h"
 
 #include <algorithm>
-#include <bit>
+#include <charconv>
+#include <cstdlib>
 #include <cstring>
-#include <iterator>
 
 #include "native_messaging/json_numbers.h"
 #include "native_messaging/json_strings.h"
 
 namespace vk {
 
+namespace {
+
+using Byte = unsigned char;
+
+const Byte* bytes(const char* p) { return reinterpret_cast<const Byte*>(p); }
+
 // ---------------------------------------------------------------------------
-// Values
+// Compact text: walking it, and writing strings into it
+
+// Value of each hexadecimal digit; 0x10000 for any other byte, which stays
+// above 0xFFFF however it is shifted into a unit.
+constexpr auto kHexValues = [] {
+  struct Table {
+    std::uint32_t value[256];
+  } table{};
+  for (auto& v : table.value) v = 0x10000;
+  for (int c = 0; c < 10; ++c) table.value['0' + c] = static_cast<std::uint32_t>(c);
+  for (int c = 0; c < 6; ++c) {
+    table.value['a' + c] = static_cast<std::uint32_t>(10 + c);
+    table.value['A' + c] = static_cast<std::uint32_t>(10 + c);
+  }
+  return table;
+}();
+
+// The first quotation mark or backslash at or after `p` in compact text,
+// which holds no control bytes.
+const char* next_string_stop(const char* p, const char* end) {
+  std::uint64_t seen = 0;
+  return reinterpret_cast<const char*>(json_detail::skip_string_bytes(bytes(p), bytes(end), seen));
+}
+
+// Just past the string whose opening quotation mark is at `p`. In compact
+// text a backslash always starts an escape whose second byte is not a
+// quotation mark, whichever escape it is.
+const char* skip_compact_string(const char* p, const char* end) {
+  for (p = next_string_stop(p + 1, end); *p != '"'; p = next_string_stop(p + 2, end)) {
+  }
+  return p + 1;
+}
+
+// Just past the value that begins at `p`.
+const char* skip_compact_value(const char* p, const char* end) {
+  switch (*p) {
+    case '"':
+      return skip_compact_string(p, end);
+    case '[':
+    case '{': {
+      int depth = 0;
+      for (;;) {
+        const char c = *p;
+        if (c == '"') {
+          p = skip_compact_string(p, end);
+          continue;
+        }
+        if (c == '[' || c == '{') {
+          ++depth;
+        } else if ((c == ']' || c == '}') && --depth == 0) {
+          return p + 1;
+        }
+        ++p;
+      }
+    }
+    default:  // a number or a literal
+      while (p != end && *p != ',' && *p != ']' && *p != '}') ++p;
+      return p;
+  }
+}
+
+// Appends the characters of compact string content [p, end) to `out`.
+void append_decoded(const char* p, const char* end, std::string& out) {
+  while (p != end) {
+    const auto* slash = static_cast<const char*>(std::memchr(p, '\\', static_cast<std::size_t>(end - p)));
+    if (slash == nullptr) {
+      out.append(p, end);
+      return;
+    }
+    out.append(p, slash);
+    p = slash + 2;
+    switch (slash[1]) {
+      case 'b': out += '\b'; break;
+      case 'f': out += '\f'; break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'u':  // only \u00XX, for the other control characters
+        out += static_cast<char>((kHexValues.value[bytes(slash)[4]] << 4) | kHexValues.value[bytes(slash)[5]]);
+        p = slash + 6;
+        break;
+      default:  // '"' or '\\'
+        out += slash[1];
+        break;
+    }
+  }
+}
+
+// Byte order of two keys given as compact string content. Only escaped
+// keys need decoding, and they are rare.
+int compare_keys(std::string_view a, std::string_view b) {
+  if (a.find('\\') == std::string_view::npos && b.find('\\') == std::string_view::npos) return a.compare(b);
+  std::string x;
+  std::string y;
+  append_decoded(a.data(), a.data() + a.size(), x);
+  append_decoded(b.data(), b.data() + b.size(), y);
+  return x.compare(y);
+}
+
+// The first eight bytes of `key` as a big-endian number, zero-padded:
+// ordered as the keys are wherever it differs.
+std::uint64_t key_prefix(std::string_view key) {
+  const std::size_t n = std::min<std::size_t>(key.size(), 8);
+  std::uint64_t prefix = 0;
+  for (std::size_t i = 0; i < n; ++i) prefix = (prefix << 8) | static_cast<Byte>(key[i]);
+  // Assembled in a register: partial stores then one load would stall.
+  if (n == 0 || n == 8) return prefix;
+  return prefix << (8 * (8 - n));
+}
+
+// The same for compact string content, decoded first when escaped.
+std::uint64_t compact_key_prefix(std::string_view content) {
+  if (content.find('\\') == std::string_view::npos) return key_prefix(content);
+  std::string decoded;
+  append_decoded(content.data(), content.data() + content.size(), decoded);
+  return key_prefix(decoded);
+}
+
+// Bytes that the quoted, escaped form of `s` takes.
+std::size_t quoted_size(std::string_view s) {
+  std::size_t n = 2 + s.size();
+  for (const char c : s) {
+    const std::uint8_t length = json_detail::kEscapes.entries[static_cast<Byte>(c)].length;
+    if (length != 0) n += length - 1u;
+  }
+  return n;
+}
+
+// Appends `s` quoted and escaped; `out` must already have room for it.
+void append_quoted(std::string_view s, std::string& out) {
+  const std::size_t start = out.size();
+  const std::size_t n = quoted_size(s);
+  // The escape writer may store a few bytes past what it writes.
+  out.resize(start + n + 8);
+  char* w = out.data() + start;
+  *w++ = '"';
+  w = json_detail::write_escaped(w, s.data(), s.data() + s.size());
+  *w++ = '"';
+  out.resize(start + n);
+}
+
+// A member of an object's compact text: [key, key_end) is the quoted key,
+// [value, value_end) the value.
+struct CompactMember {
+  const char* key;
+  const char* key_end;
+  const char* value;
+  const char* value_end;
+};
+
+// Calls `visit` with each member of the object text `t` in order, until it
+// returns false.
+template <class Visit>
+void for_each_member(std::string_view t, Visit&& visit) {
+  const char* end = t.data() + t.size();
+  const char* p = t.data() + 1;
+  if (*p == '}') return;
+  for (;;) {
+    CompactMember m;
+    m.key = p;
+    m.key_end = skip_compact_string(p, end);
+    m.value = m.key_end + 1;  // past ':'
+    m.value_end = skip_compact_value(m.value, end);
+    if (!visit(m) || *m.value_end != ',') return;
+    p = m.value_end + 1;
+  }
+}
+
+std::string_view key_content(const CompactMember& m) {
+  return std::string_view(m.key + 1, static_cast<std::size_t>(m.key_end - m.key - 2));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Building objects
 
 const JsonValue* JsonObject::find(std::string_view key) const {
   auto it = std::lower_bound(members_.begin(), members_.end(), key,
@@ -34,81 +215,159 @@ void JsonObject::set(std::string key, JsonValue value) {
   }
 }
 
+bool JsonObject::erase(std::string_view key) {
+  auto it = std::lower_bound(members_.begin(), members_.end(), key,
+                             [](const Member& m, std::string_view k) { return std::string_view(m.first) < k; });
+  if (it == members_.end() || it->first != key) return false;
+  members_.erase(it);
+  return true;
+}
+
 bool operator==(const JsonObject& a, const JsonObject& b) { return a.members_ == b.members_; }
 
-JsonValue::JsonValue(const JsonValue& other) : kind_(other.kind_), u_(0) {
-  switch (kind_) {
-    case Kind::null:
-      break;
-    case Kind::boolean:
-      b_ = other.b_;
-      break;
-    case Kind::unsigned_integer:
-      u_ = other.u_;
-      break;
-    case Kind::signed_integer:
-      i_ = other.i_;
-      break;
-    case Kind::floating:
-      d_ = other.d_;
-      break;
-    case Kind::string:
-      new (&s_) std::string(other.s_);
-      break;
-    case Kind::array:
-      new (&a_) JsonArray(other.a_);
-      break;
-    case Kind::object:
-      new (&o_) JsonObject(other.o_);
-      break;
+// ---------------------------------------------------------------------------
+// Values
+
+JsonValue::JsonValue(std::uint64_t u) {
+  char digits[24];
+  text_.assign(digits, json_detail::write_unsigned(digits, u));
+}
+
+JsonValue::JsonValue(std::int64_t i) {
+  char digits[24];
+  text_.assign(digits, json_detail::write_signed(digits, i));
+}
+
+JsonValue::JsonValue(double d) {
+  char digits[32];
+  text_.assign(digits, json_detail::write_double(digits, d));
+}
+
+JsonValue::JsonValue(std::string_view s) { append_quoted(s, text_); }
+
+JsonValue::JsonValue(const JsonArray& a) {
+  std::size_t n = 2 + (a.empty() ? 0 : a.size() - 1);
+  for (const JsonValue& element : a) n += element.text_.size();
+  text_.reserve(n);
+  text_ += '[';
+  for (const JsonValue& element : a) {
+    if (text_.size() > 1) text_ += ',';
+    text_ += element.text_;
+  }
+  text_ += ']';
+}
+
+JsonValue::JsonValue(const JsonObject& o) {
+  std::size_t n = 2;
+  for (const auto& [key, value] : o) n += quoted_size(key) + 2 + value.text_.size();
+  text_.reserve(n);
+  text_ += '{';
+  for (const auto& [key, value] : o) {
+    if (text_.size() > 1) text_ += ',';
+    append_quoted(key, text_);
+    text_ += ':';
+    text_ += value.text_;
+  }
+  text_ += '}';
+}
+
+JsonValue::Kind JsonValue::kind() const {
+  switch (text_[0]) {
+    case 'n': return Kind::null;
+    case 't':
+    case 'f': return Kind::boolean;
+    case '"': return Kind::string;
+    case '[': return Kind::array;
+    case '{': return Kind::object;
+    default: break;
+  }
+  if (text_.find_first_of(".e") != std::string::npos) return Kind::floating;
+  return text_[0] == '-' ? Kind::signed_integer : Kind::unsigned_integer;
+}
+
+std::optional<bool> JsonValue::as_bool() const {
+  if (kind() != Kind::boolean) return std::nullopt;
+  return text_[0] == 't';
+}
+
+std::optional<std::uint64_t> JsonValue::as_unsigned() const {
+  if (kind() != Kind::unsigned_integer) return std::nullopt;
+  std::uint64_t u = 0;
+  std::from_chars(text_.data(), text_.data() + text_.size(), u);
+  return u;
+}
+
+std::optional<std::int64_t> JsonValue::as_signed() const {
+  if (kind() != Kind::signed_integer) return std::nullopt;
+  std::int64_t i = 0;
+  std::from_chars(text_.data(), text_.data() + text_.size(), i);
+  return i;
+}
+
+std::optional<double> JsonValue::as_double() const {
+  if (kind() != Kind::floating) return std::nullopt;
+  // The text holds the shortest digits that read back as the double under
+  // correct rounding; the parser's own conversion is deliberately not that.
+#if defined(__cpp_lib_to_chars)
+  double d = 0;
+  std::from_chars(text_.data(), text_.data() + text_.size(), d);
+  return d;
+#else
+  return std::strtod(text_.c_str(), nullptr);
+#endif
+}
+
+std::optional<std::string> JsonValue::as_string() const {
+  if (kind() != Kind::string) return std::nullopt;
+  std::string s;
+  append_decoded(text_.data() + 1, text_.data() + text_.size() - 1, s);
+  return s;
+}
+
+std::optional<JsonArray> JsonValue::as_array() const {
+  if (kind() != Kind::array) return std::nullopt;
+  JsonArray elements;
+  const char* end = text_.data() + text_.size();
+  const char* p = text_.data() + 1;
+  if (*p == ']') return elements;
+  for (;;) {
+    const char* value_end = skip_compact_value(p, end);
+    elements.push_back(JsonValue(CompactText{}, std::string(p, value_end)));
+    if (*value_end != ',') return elements;
+    p = value_end + 1;
   }
 }
 
-JsonValue& JsonValue::operator=(const JsonValue& other) {
-  if (this != &other) {
-    JsonValue copy(other);
-    *this = std::move(copy);
-  }
-  return *this;
+std::optional<JsonObject> JsonValue::as_object() const {
+  if (kind() != Kind::object) return std::nullopt;
+  JsonObject object;
+  for_each_member(text_, [&object](const CompactMember& m) {
+    std::string key;
+    append_decoded(m.key + 1, m.key_end - 1, key);
+    object.set(std::move(key), JsonValue(CompactText{}, std::string(m.value, m.value_end)));
+    return true;
+  });
+  return object;
 }
 
-void JsonValue::destroy_resources() {
-  switch (kind_) {
-    case Kind::string:
-      s_.~basic_string();
-      break;
-    case Kind::array:
-      a_.~JsonArray();
-      break;
-    case Kind::object:
-      o_.~JsonObject();
-      break;
-    default:
-      break;
-  }
+std::optional<JsonValue> JsonValue::member(std::string_view key) const {
+  if (kind() != Kind::object) return std::nullopt;
+  std::optional<JsonValue> found;
+  std::string escaped;
+  append_quoted(key, escaped);
+  const std::string_view wanted = std::string_view(escaped).substr(1, escaped.size() - 2);
+  for_each_member(text_, [&](const CompactMember& m) {
+    const int order = compare_keys(key_content(m), wanted);
+    if (order == 0) found = JsonValue(CompactText{}, std::string(m.value, m.value_end));
+    return order < 0;  // keys are sorted: past `key`, it is absent
+  });
+  return found;
 }
 
-bool operator==(const JsonValue& a, const JsonValue& b) {
-  if (a.kind_ != b.kind_) return false;
-  switch (a.kind_) {
-    case JsonValue::Kind::null:
-      return true;
-    case JsonValue::Kind::boolean:
-      return a.b_ == b.b_;
-    case JsonValue::Kind::unsigned_integer:
-      return a.u_ == b.u_;
-    case JsonValue::Kind::signed_integer:
-      return a.i_ == b.i_;
-    case JsonValue::Kind::floating:
-      return std::bit_cast<std::uint64_t>(a.d_) == std::bit_cast<std::uint64_t>(b.d_);
-    case JsonValue::Kind::string:
-      return a.s_ == b.s_;
-    case JsonValue::Kind::array:
-      return a.a_ == b.a_;
-    case JsonValue::Kind::object:
-      return a.o_ == b.o_;
-  }
-  return false;
+JsonValue JsonValue::with_string_member(std::string_view key, std::string_view text) const {
+  std::string out;
+  serialize_json_with_string_member_to(*this, key, text, out);
+  return JsonValue(CompactText{}, std::move(out));
 }
 
 std::string JsonParseError::display() const {
@@ -156,162 +415,195 @@ constexpr std::uint64_t kCutS = 1844674407370955161u;
 // 10^i for the length of a run of digits shorter than a word.
 constexpr std::uint64_t kSmallPowers[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
 
-bool is_digit(unsigned char c) { return static_cast<unsigned char>(c - '0') < 10; }
+bool is_digit(Byte c) { return static_cast<Byte>(c - '0') < 10; }
 
-bool is_whitespace(unsigned char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
-
-// Value of each hexadecimal digit; 0x10000 for any other byte, which stays
-// above 0xFFFF however it is shifted into a unit.
-constexpr auto kHexValues = [] {
-  struct Table {
-    std::uint32_t value[256];
-  } table{};
-  for (auto& v : table.value) v = 0x10000;
-  for (int c = 0; c < 10; ++c) table.value['0' + c] = static_cast<std::uint32_t>(c);
-  for (int c = 0; c < 6; ++c) {
-    table.value['a' + c] = static_cast<std::uint32_t>(10 + c);
-    table.value['A' + c] = static_cast<std::uint32_t>(10 + c);
-  }
-  return table;
-}();
-
-// What each one-letter escape stands for; 0 where the letter is none.
-constexpr auto kSimpleEscapes = [] {
-  struct Table {
-    char text[256];
-  } table{};
-  const auto set = [&](unsigned char letter, char c) { table.text[letter] = c; };
-  set('"', '"');
-  set('\\', '\\');
-  set('/', '/');
-  set('b', '\b');
-  set('f', '\f');
-  set('n', '\n');
-  set('r', '\r');
-  set('t', '\t');
-  return table;
-}();
+bool is_whitespace(Byte c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
 // Writes the UTF-8 of code point `cp` (never a surrogate) at `w`.
-char* put_utf8(char* w, std::uint32_t cp) {
+Byte* put_utf8(Byte* w, std::uint32_t cp) {
   if (cp < 0x80) {
-    *w++ = static_cast<char>(cp);
+    *w++ = static_cast<Byte>(cp);
   } else if (cp < 0x800) {
-    *w++ = static_cast<char>(0xC0 | (cp >> 6));
-    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<Byte>(0xC0 | (cp >> 6));
+    *w++ = static_cast<Byte>(0x80 | (cp & 0x3F));
   } else if (cp < 0x10000) {
-    *w++ = static_cast<char>(0xE0 | (cp >> 12));
-    *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<Byte>(0xE0 | (cp >> 12));
+    *w++ = static_cast<Byte>(0x80 | ((cp >> 6) & 0x3F));
+    *w++ = static_cast<Byte>(0x80 | (cp & 0x3F));
   } else {
-    *w++ = static_cast<char>(0xF0 | (cp >> 18));
-    *w++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    *w++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    *w++ = static_cast<char>(0x80 | (cp & 0x3F));
+    *w++ = static_cast<Byte>(0xF0 | (cp >> 18));
+    *w++ = static_cast<Byte>(0x80 | ((cp >> 12) & 0x3F));
+    *w++ = static_cast<Byte>(0x80 | ((cp >> 6) & 0x3F));
+    *w++ = static_cast<Byte>(0x80 | (cp & 0x3F));
   }
   return w;
 }
 
-// A member's place in the object being read, with its key's leading bytes.
+// Where a member of the object being read was written: the offsets of its
+// key's quotation marks, and the key's leading bytes.
+struct MemberMark {
+  std::size_t key;
+  std::size_t key_end;
+  std::uint64_t prefix;
+};
+
+// A member's place in the object being sorted, with its key's leading bytes.
 struct SortKey {
   std::uint64_t prefix;
-  std::uint32_t index;
+  std::size_t index;
 };
-
-// Working storage of the parser, kept per thread between calls so that a
-// parse does not regrow and refault it; released when it got larger than a
-// 1 MiB frame of small numbers needs.
-struct ParseScratch {
-  static constexpr std::size_t kKeepBytes = std::size_t{8} << 20;
-
-  std::vector<JsonValue> values;
-  std::vector<JsonObject::Member> members;
-  std::vector<SortKey> order;
-  std::string text;
-
-  void reset() {
-    values.clear();
-    members.clear();
-    if (values.capacity() * sizeof(JsonValue) > kKeepBytes) std::vector<JsonValue>().swap(values);
-    if (members.capacity() * sizeof(JsonObject::Member) > kKeepBytes) {
-      std::vector<JsonObject::Member>().swap(members);
-    }
-    if (order.capacity() * sizeof(SortKey) > kKeepBytes) std::vector<SortKey>().swap(order);
-    if (text.capacity() > kKeepBytes) std::string().swap(text);
-  }
-};
-
-thread_local ParseScratch tls_parse_scratch;
 
 }  // namespace
 
-// Recursive descent over one input buffer; errors carry a byte offset that
-// is turned into line and column only when parsing fails.
+// Recursive descent that writes the compact text as it reads, in the same
+// buffer: the text written never reaches the bytes still to be read, since
+// every token's compact form is at most as long as its input, except for
+// doubles, for which the unread bytes are first moved further up. Objects
+// are sorted when they close.
+//
+// Error positions are offsets into the input as it was. Line feeds can
+// stand only in whitespace, which counts them as it skips them, or among
+// the few bytes the failing step read (a \u escape's four digits at most),
+// which nothing has been written over yet.
 class JsonParser {
  public:
-  explicit JsonParser(std::string_view text)
-      : begin_(reinterpret_cast<const unsigned char*>(text.data())),
-        cur_(begin_),
-        end_(begin_ + text.size()),
-        values_(tls_parse_scratch.values),
-        members_(tls_parse_scratch.members),
-        order_(tls_parse_scratch.order),
-        scratch_(tls_parse_scratch.text) {}
-  ~JsonParser() { tls_parse_scratch.reset(); }
+  explicit JsonParser(std::string text) : buf_(std::move(text)) {
+    base_ = reinterpret_cast<Byte*>(buf_.data());
+    cur_ = base_;
+    end_ = base_ + buf_.size();
+    w_ = base_;
+  }
   JsonParser(const JsonParser&) = delete;
   JsonParser& operator=(const JsonParser&) = delete;
 
   Result<JsonValue, JsonParseError> run() {
-    JsonValue value;
-    if (parse_value(value)) {
+    if (parse_value()) {
       skip_whitespace();
-      if (cur_ == end_) return value;
+      if (cur_ == end_) {
+        buf_.resize(static_cast<std::size_t>(w_ - base_));
+        return JsonValue(JsonValue::CompactText{}, std::move(buf_));
+      }
       fail(kTrailingCharacters, cur_ + 1);
     }
     return error();
   }
 
  private:
-  using Byte = unsigned char;
-
-  // Records the error; `past` is one past the byte it is reported at.
-  bool fail(const char* message, const Byte* past) {
+  // Records the error; `past` is one past the byte it is reported at, and
+  // the `inspected` bytes before it, still unread when the failing step
+  // began, are the ones that may hold line feeds not yet counted.
+  bool fail(const char* message, const Byte* past, std::size_t inspected = 1) {
     message_ = message;
-    error_offset_ = static_cast<std::size_t>(past - begin_);
+    error_at_ = past;
+    inspected_ = inspected;
     return false;
   }
+
+  bool fail_at_end(const char* message) { return fail(message, end_, 0); }
+
+  // Offset in the input as it was of buffer position `p`, which is at or
+  // after the last move of the unread bytes.
+  std::size_t original(const Byte* p) const { return static_cast<std::size_t>(p - base_) - moved_; }
 
   JsonParseError error() const {
     JsonParseError e;
     e.message = message_;
-    const Byte* stop = begin_ + error_offset_;
-    const Byte* line_start = begin_;
-    std::uint64_t line = 1;
-    for (const Byte* p = begin_; p < stop;) {
-      const void* lf = std::memchr(p, '\n', static_cast<std::size_t>(stop - p));
-      if (lf == nullptr) break;
-      ++line;
-      p = static_cast<const Byte*>(lf) + 1;
-      line_start = p;
+    std::uint64_t line = 1 + line_feeds_;
+    std::size_t line_start = line_start_;
+    for (const Byte* p = error_at_ - inspected_; p < error_at_; ++p) {
+      if (*p == '\n') {
+        ++line;
+        line_start = original(p + 1);
+      }
     }
     e.line = line;
-    e.column = static_cast<std::uint64_t>(stop - line_start);
+    e.column = original(error_at_) - line_start;
     return e;
   }
 
   void skip_whitespace() {
-    while (cur_ != end_ && is_whitespace(*cur_)) ++cur_;
+    // Compact text has none: settle that with one test.
+    if (cur_ != end_ && *cur_ > ' ') return;
+    while (cur_ != end_ && is_whitespace(*cur_)) {
+      if (*cur_ == '\n') {
+        ++line_feeds_;
+        line_start_ = original(cur_ + 1);
+      }
+      ++cur_;
+    }
   }
 
-  bool parse_value(JsonValue& out) {
+  std::size_t written() const { return static_cast<std::size_t>(w_ - base_); }
+
+  void put(Byte c) { *w_++ = c; }
+
+  // Writes the `n` input bytes at `from` (at or after w_, and before cur_)
+  // as they are. The bytes between w_ and cur_ are spent, so a short token
+  // is stored as one 16-byte block where that much room is free.
+  void put_input(const Byte* from, std::size_t n) {
+    if (from != w_) {
+      if (n <= 16 && cur_ - w_ >= 16 && end_ - from >= 16) {
+        const std::uint64_t head = json_detail::load8(from);
+        const std::uint64_t tail = json_detail::load8(from + 8);
+        std::memcpy(w_, &head, 8);
+        std::memcpy(w_ + 8, &tail, 8);
+      } else {
+        copy_down(w_, from, n);
+      }
+    }
+    w_ += n;
+  }
+
+  // Makes room for `n` bytes of output at w_ below the unread input, moving
+  // that input further up when the gap between them is too small. The gap
+  // grows by at least what it has grown before, so that text of many
+  // lengthened numbers is moved only a few times.
+  void make_room(std::size_t n) {
+    const auto gap = static_cast<std::size_t>(cur_ - w_);
+    if (gap >= n) return;
+    const auto unread = static_cast<std::size_t>(end_ - cur_);
+    // Capacity the buffer has already is used before any is added.
+    const std::size_t spare = buf_.capacity() - buf_.size();
+    const std::size_t more =
+        spare >= n - gap ? spare : std::max({n - gap, unread / 16, moved_, std::size_t{4096}});
+    const std::size_t w = written();
+    const auto cur = static_cast<std::size_t>(cur_ - base_);
+    buf_.resize(buf_.size() + more);
+    base_ = reinterpret_cast<Byte*>(buf_.data());
+    std::memmove(base_ + cur + more, base_ + cur, unread);
+    moved_ += more;
+    w_ = base_ + w;
+    cur_ = base_ + cur + more;
+    end_ = base_ + buf_.size();
+  }
+
+  // Writes text made for a number, which may be longer than the input.
+  void put_text(const char* text, std::size_t n) {
+    make_room(n);
+    copy_short(w_, reinterpret_cast<const Byte*>(text), n);
+    w_ += n;
+  }
+
+  void put_double(double d) {
+    char text[32];
+    put_text(text, static_cast<std::size_t>(json_detail::write_double(text, d) - text));
+  }
+
+  // An array element, which whitespace skipping has reached: numbers, the
+  // common scalar, are read without another call.
+  bool parse_element() {
+    if (cur_ != end_ && (is_digit(*cur_) || *cur_ == '-')) return parse_number();
+    return parse_value();
+  }
+
+  bool parse_value() {
     skip_whitespace();
-    if (cur_ == end_) return fail(kEofValue, end_);
+    if (cur_ == end_) return fail_at_end(kEofValue);
     switch (*cur_) {
-      case '"':
-        ++cur_;
-        out.kind_ = JsonValue::Kind::string;
-        new (&out.s_) std::string();
-        return parse_string(out.s_);
+      case '"': {
+        bool escaped = false;
+        return parse_string(escaped);
+      }
       case '-':
       case '0':
       case '1':
@@ -323,44 +615,31 @@ class JsonParser {
       case '7':
       case '8':
       case '9':
-        return parse_number(out);
+        return parse_number();
       case '[':
-        return parse_array(out);
+        return parse_array();
       case '{':
-        return parse_object(out);
+        return parse_object();
       case 'n':
-        return parse_literal("ull");  // `out` is null already
+        return parse_literal("null");
       case 't':
-        if (!parse_literal("rue")) return false;
-        set_bool(out, true);
-        return true;
+        return parse_literal("true");
       case 'f':
-        if (!parse_literal("alse")) return false;
-        set_bool(out, false);
-        return true;
+        return parse_literal("false");
       default:
         return fail(kExpectedValue, cur_ + 1);
     }
   }
 
-  // Scalars are stored into `out` in place: every value is parsed into a
-  // freshly made null, which holds nothing to release.
-  static void set_bool(JsonValue& out, bool b) {
-    out.kind_ = JsonValue::Kind::boolean;
-    out.b_ = b;
-  }
-  static void set_double(JsonValue& out, double d) {
-    out.kind_ = JsonValue::Kind::floating;
-    out.d_ = d;
-  }
-
-  // The rest of a literal whose first byte is at cur_, byte by byte.
-  bool parse_literal(const char* rest) {
+  // The literal `word` whose first byte is at cur_, checked byte by byte.
+  bool parse_literal(const char* word) {
+    const Byte* start = cur_;
     ++cur_;
-    for (; *rest != '\0'; ++rest, ++cur_) {
-      if (cur_ == end_) return fail(kEofValue, end_);
+    for (const char* rest = word + 1; *rest != '\0'; ++rest, ++cur_) {
+      if (cur_ == end_) return fail_at_end(kEofValue);
       if (*cur_ != static_cast<Byte>(*rest)) return fail(kExpectedIdent, cur_ + 1);
     }
+    put_input(start, static_cast<std::size_t>(cur_ - start));
     return true;
   }
 
@@ -395,11 +674,41 @@ class JsonParser {
     }
   }
 
-  bool parse_number(JsonValue& out) {
+  // Integers that keep their kind are written as they were read (the
+  // grammar allows no leading zeros), so most need only a scan and, at the
+  // longest, a comparison with the largest one of their kind.
+  bool parse_number() {
+    const bool negative = *cur_ == '-';
+    const Byte* p = cur_ + negative;
+    if (p != end_ && *p >= '1' && *p <= '9') {
+      const Byte* const digits = p++;
+      if constexpr (std::endian::native == std::endian::little) {
+        for (int run = 8; run == 8 && end_ - p >= 8; p += run) run = json_detail::leading_digits(json_detail::load8(p));
+      }
+      while (p != end_ && is_digit(*p)) ++p;
+      if (p == end_ || (*p != '.' && *p != 'e' && *p != 'E')) {
+        const auto count = static_cast<std::size_t>(p - digits);
+        const std::string_view largest = negative ? "9223372036854775808" : "18446744073709551615";
+        if (count < largest.size() ||
+            (count == largest.size() && std::memcmp(digits, largest.data(), count) <= 0)) {
+          const Byte* const start = cur_;
+          cur_ = p;
+          put_input(start, static_cast<std::size_t>(p - start));
+          return true;
+        }
+      }
+    }
+    return parse_any_number();
+  }
+
+  // Any number, with its significand and exponent gathered as the text
+  // rules have it.
+  bool parse_any_number() {
+    const Byte* const start = cur_;
     const bool negative = *cur_ == '-';
     if (negative) {
       ++cur_;
-      if (cur_ == end_) return fail(kEofValue, end_);
+      if (cur_ == end_) return fail_at_end(kEofValue);
       if (!is_digit(*cur_)) return fail(kInvalidNumber, cur_ + 1);
     }
     std::uint64_t s = 0;
@@ -428,7 +737,7 @@ class JsonParser {
     const bool has_fraction = cur_ != end_ && *cur_ == '.';
     if (has_fraction) {
       ++cur_;
-      if (cur_ == end_) return fail(kEofValue, end_);
+      if (cur_ == end_) return fail_at_end(kEofValue);
       if (!is_digit(*cur_)) return fail(kInvalidNumber, cur_ + 1);
       const int before = taken;
       take_digits(s, taken);
@@ -453,7 +762,7 @@ class JsonParser {
         exponent_negative = *cur_ == '-';
         ++cur_;
       }
-      if (cur_ == end_) return fail(kEofValue, end_);
+      if (cur_ == end_) return fail_at_end(kEofValue);
       if (!is_digit(*cur_)) return fail(kInvalidNumber, cur_ + 1);
       std::int64_t x = 0;
       while (cur_ != end_ && is_digit(*cur_)) {
@@ -461,7 +770,7 @@ class JsonParser {
         if (x > 2147483647) {
           if (s != 0 && !exponent_negative) return fail(kNumberOutOfRange, cur_ + 1);
           while (cur_ != end_ && is_digit(*cur_)) ++cur_;
-          set_double(out, negative ? -0.0 : 0.0);
+          put_double(negative ? -0.0 : 0.0);
           return true;
         }
         ++cur_;
@@ -469,106 +778,168 @@ class JsonParser {
       e = exponent_negative ? e - x : e + x;
     }
     if (!has_fraction && !has_exponent && !integer_cut) {
-      if (!negative) {
-        out.kind_ = JsonValue::Kind::unsigned_integer;
-        out.u_ = s;
-      } else if (s == 0) {
-        set_double(out, -0.0);
-      } else if (s <= 9223372036854775808u) {
-        out.kind_ = JsonValue::Kind::signed_integer;
-        out.i_ = static_cast<std::int64_t>(0 - s);
+      // Integers that keep their kind are written as they were read: the
+      // grammar allows no leading zeros.
+      if (!negative || (s != 0 && s <= 9223372036854775808u)) {
+        put_input(start, static_cast<std::size_t>(cur_ - start));
       } else {
-        set_double(out, -static_cast<double>(s));
+        put_double(s == 0 ? -0.0 : -static_cast<double>(s));
       }
+      return true;
+    }
+    // With at most 15 digits and a power of ten that is exact, the double
+    // is the correctly rounded one and those digits are its shortest: they
+    // are written without converting.
+    if (s != 0 && s < 1'000'000'000'000'000u && e >= -22 && e <= 22) {
+      char text[32];
+      const auto n = static_cast<std::size_t>(
+          json_detail::write_decimal(text, negative, s, static_cast<int>(e)) - text);
+      put_text(text, n);
       return true;
     }
     e = std::clamp<std::int64_t>(e, INT32_MIN, INT32_MAX);
     double f = 0;
     if (!json_detail::decimal_to_double(s, static_cast<std::int32_t>(e), f)) return fail(kNumberOutOfRange, cur_);
-    set_double(out, negative ? -f : f);
+    put_double(negative ? -f : f);
     return true;
   }
 
-  // Bytes of a string up to its closing quotation mark; cur_ is just past
-  // the opening one. UTF-8 is checked once the string is closed, where its
-  // error is reported, so the scan stops only at the bytes JSON escapes.
-  bool parse_string(std::string& out) {
-    const Byte* start = cur_;
-    std::uint64_t seen = 0;
-    cur_ = json_detail::skip_string_bytes(cur_, end_, seen);
-    if (cur_ == end_) return fail(kEofString, end_);
-    if (*cur_ == '"') {
-      const auto n = static_cast<std::size_t>(cur_ - start);
-      ++cur_;
-      if ((seen & json_detail::kHighs) != 0 && !json_detail::valid_utf8(start, start + n)) {
-        return fail(kInvalidCodePoint, cur_);
-      }
-      out.assign(reinterpret_cast<const char*>(start), n);
-      return true;
+  // Stores exactly the `n` bytes at `from` (at or after `w`) at `w`. Short
+  // runs are loaded whole before they are stored, which makes the overlap
+  // safe without a call.
+  static void copy_down(Byte* w, const Byte* from, std::size_t n) {
+    if (from == w) return;
+    if (n > 32) {
+      std::memmove(w, from, n);
+    } else {
+      copy_short(w, from, n);
     }
-    if (*cur_ != '\\') return fail(kControlCharacter, cur_ + 1);
-    // Escapes: decode into the scratch buffer. What remains of the input
-    // bounds the decoded length, since no escape is shorter than its text.
-    const auto remaining = static_cast<std::size_t>(end_ - start);
-    if (scratch_.size() < remaining) scratch_.resize(remaining);
-    char* const base = scratch_.data();
-    const auto copied = static_cast<std::size_t>(cur_ - start);
-    std::memcpy(base, start, copied);
-    char* w = base + copied;
+  }
+
+  // The same for n <= 32.
+  static void copy_short(Byte* w, const Byte* from, std::size_t n) {
+    if (n < 8) {
+      for (std::size_t i = 0; i < n; ++i) w[i] = from[i];
+    } else if (n <= 16) {
+      const std::uint64_t head = json_detail::load8(from);
+      const std::uint64_t tail = json_detail::load8(from + n - 8);
+      std::memcpy(w, &head, 8);
+      std::memcpy(w + n - 8, &tail, 8);
+    } else {
+      std::uint64_t head[2];
+      std::uint64_t tail[2];
+      std::memcpy(head, from, 16);
+      std::memcpy(tail, from + n - 16, 16);
+      std::memcpy(w, head, 16);
+      std::memcpy(w + n - 16, tail, 16);
+    }
+  }
+
+  // The string whose opening quotation mark is at cur_, written in its
+  // compact form; `escaped` tells whether it had escapes. UTF-8 is checked
+  // once the string is closed, where its error is reported, so the scan
+  // stops only at the bytes JSON escapes. The positions are kept in locals
+  // here: the bytes written could alias the members, not the locals.
+  bool parse_string(bool& escaped) {
+    const Byte* const end = end_;
+    const Byte* p = cur_ + 1;
+    Byte* w = w_;
+    *w++ = '"';
+    // An escape stands for whole characters and never for a continuation
+    // byte, so the content is well formed exactly when each run of raw
+    // bytes between escapes is by itself.
+    bool well_formed = true;
     for (;;) {
-      if (!parse_escape(w)) return false;
-      cur_ = json_detail::copy_string_bytes(cur_, end_, w);
-      if (cur_ == end_) return fail(kEofString, end_);
-      const Byte c = *cur_;
-      if (c == '"') break;
-      if (c != '\\') return fail(kControlCharacter, cur_ + 1);
+      Byte* const run = w;
+      std::uint64_t seen = 0;
+      const auto gap = p - w;
+      if (gap == 0) {
+        // Written where it stands: nothing to copy.
+        p = json_detail::skip_string_bytes(p, end, seen);
+        w += p - run;
+      } else if (gap >= 8) {
+        p = json_detail::copy_string_bytes(p, end, w, seen);
+      } else {
+        const Byte* const from = p;
+        p = json_detail::skip_string_bytes(p, end, seen);
+        copy_down(w, from, static_cast<std::size_t>(p - from));
+        w += p - from;
+      }
+      if (p == end) return fail_at_end(kEofString);
+      if ((seen & json_detail::kHighs) != 0 && !json_detail::valid_utf8(run, w)) well_formed = false;
+      if (*p == '"') break;
+      if (*p != '\\') return fail(kControlCharacter, p + 1);
+      escaped = true;
+      if (!parse_escape(p, w)) return false;
     }
-    ++cur_;
-    // Escapes decode to whole sequences, so the decoded text is well formed
-    // exactly when the raw bytes around them are.
-    const auto* decoded = reinterpret_cast<const Byte*>(base);
-    if (!json_detail::valid_utf8(decoded, reinterpret_cast<const Byte*>(w))) return fail(kInvalidCodePoint, cur_);
-    out.assign(base, static_cast<std::size_t>(w - base));
+    ++p;
+    if (!well_formed) return fail(kInvalidCodePoint, p);
+    *w++ = '"';
+    cur_ = p;
+    w_ = w;
     return true;
   }
 
-  // One escape at cur_ (the backslash); its character is written at `w`.
-  bool parse_escape(char*& w) {
-    ++cur_;
-    if (cur_ == end_) return fail(kEofString, end_);
-    const Byte c = *cur_++;
-    if (c != 'u') {
-      const char decoded = kSimpleEscapes.text[c];
-      if (decoded == 0) return fail(kInvalidEscape, cur_);
-      *w++ = decoded;
-      return true;
+  // One escape at `p` (the backslash), written at `w` in its compact form,
+  // which is never longer than the escape.
+  bool parse_escape(const Byte*& p, Byte*& w) {
+    const Byte* const end = end_;
+    ++p;
+    if (p == end) return fail_at_end(kEofString);
+    const Byte c = *p++;
+    switch (c) {
+      case '"':
+      case '\\':
+      case 'b':
+      case 'f':
+      case 'n':
+      case 'r':
+      case 't':
+        w[0] = '\\';
+        w[1] = c;
+        w += 2;
+        return true;
+      case '/':
+        *w++ = '/';
+        return true;
+      case 'u':
+        break;
+      default:
+        return fail(kInvalidEscape, p);
     }
     std::uint32_t unit = 0;
-    if (!parse_hex4(unit)) return false;
-    if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(kLoneSurrogate, cur_);
+    if (!parse_hex4(p, unit)) return false;
+    if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(kLoneSurrogate, p);
     if (unit < 0xD800 || unit > 0xDFFF) {
-      w = put_utf8(w, unit);
+      const json_detail::Escape& escape = json_detail::kEscapes.entries[unit < 0x80 ? unit : 0x80];
+      if (escape.length != 0) {
+        std::memcpy(w, escape.text, escape.length);
+        w += escape.length;
+      } else {
+        w = put_utf8(w, unit);
+      }
       return true;
     }
     for (const Byte expected : {Byte{'\\'}, Byte{'u'}}) {
-      if (cur_ == end_) return fail(kEofString, end_);
-      if (*cur_ != expected) return fail(kUnexpectedEndOfEscape, cur_ + 1);
-      ++cur_;
+      if (p == end) return fail_at_end(kEofString);
+      if (*p != expected) return fail(kUnexpectedEndOfEscape, p + 1);
+      ++p;
     }
     std::uint32_t low = 0;
-    if (!parse_hex4(low)) return false;
-    if (low < 0xDC00 || low > 0xDFFF) return fail(kLoneSurrogate, cur_);
+    if (!parse_hex4(p, low)) return false;
+    if (low < 0xDC00 || low > 0xDFFF) return fail(kLoneSurrogate, p);
     w = put_utf8(w, 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00));
     return true;
   }
 
-  // Four hexadecimal digits at cur_; leaves cur_ past them.
-  bool parse_hex4(std::uint32_t& unit) {
-    if (end_ - cur_ < 4) return fail(kEofString, end_);
-    const std::uint32_t value = (kHexValues.value[cur_[0]] << 12) | (kHexValues.value[cur_[1]] << 8) |
-                                (kHexValues.value[cur_[2]] << 4) | kHexValues.value[cur_[3]];
-    cur_ += 4;
-    if (value > 0xFFFF) return fail(kInvalidEscape, cur_);
+  // Four hexadecimal digits at `p`; leaves `p` past them.
+  bool parse_hex4(const Byte*& p, std::uint32_t& unit) {
+    // Fewer than four bytes are left; they are inspected for line feeds.
+    if (end_ - p < 4) return fail(kEofString, end_, static_cast<std::size_t>(end_ - p));
+    const std::uint32_t value = (kHexValues.value[p[0]] << 12) | (kHexValues.value[p[1]] << 8) |
+                                (kHexValues.value[p[2]] << 4) | kHexValues.value[p[3]];
+    p += 4;
+    if (value > 0xFFFF) return fail(kInvalidEscape, p, 4);
     unit = value;
     return true;
   }
@@ -578,139 +949,102 @@ class JsonParser {
     return true;
   }
 
-  // The next array element, read straight into the scratch stack unless it
-  // is itself a container (whose reading may move that stack).
-  bool parse_element() {
-    skip_whitespace();
-    if (cur_ != end_ && (*cur_ == '[' || *cur_ == '{')) {
-      JsonValue element;
-      if (!parse_value(element)) return false;
-      values_.push_back(std::move(element));
-      return true;
-    }
-    values_.emplace_back();
-    return parse_value(values_.back());
-  }
-
-  bool parse_array(JsonValue& out) {
+  bool parse_array() {
     if (!enter(cur_)) return false;
     ++cur_;
+    put('[');
     skip_whitespace();
-    if (cur_ == end_) return fail(kEofList, end_);
-    if (*cur_ == ']') {
-      ++cur_;
-      ++budget_;
-      out = JsonValue(JsonArray());
-      return true;
-    }
-    const std::size_t base = values_.size();
-    for (;;) {
-      if (!parse_element()) return false;
-      skip_whitespace();
-      if (cur_ == end_) return fail(kEofList, end_);
-      const Byte c = *cur_++;
-      if (c == ']') break;
-      if (c != ',') return fail(kExpectedListComma, cur_);
-      skip_whitespace();
-      if (cur_ != end_ && *cur_ == ']') return fail(kTrailingComma, cur_ + 1);
-    }
-    JsonArray array;
-    array.reserve(values_.size() - base);
-    const auto first = values_.begin() + static_cast<std::ptrdiff_t>(base);
-    array.assign(std::make_move_iterator(first), std::make_move_iterator(values_.end()));
-    values_.erase(first, values_.end());
-    ++budget_;
-    out = JsonValue(std::move(array));
-    return true;
-  }
-
-  bool parse_object(JsonValue& out) {
-    if (!enter(cur_)) return false;
-    ++cur_;
-    skip_whitespace();
-    if (cur_ == end_) return fail(kEofObject, end_);
-    if (*cur_ == '}') {
-      ++cur_;
-      ++budget_;
-      out = JsonValue(JsonObject());
-      return true;
-    }
-    if (*cur_ != '"') return fail(kKeyMustBeString, cur_ + 1);
-    const std::size_t base = members_.size();
-    for (;;) {
-      ++cur_;  // the key's opening quotation mark
-      members_.emplace_back();
-      if (!parse_string(members_.back().first)) return false;
-      skip_whitespace();
-      if (cur_ == end_) return fail(kEofObject, end_);
-      if (*cur_ != ':') return fail(kExpectedColon, cur_ + 1);
-      ++cur_;
-      skip_whitespace();
-      if (cur_ != end_ && (*cur_ == '[' || *cur_ == '{')) {
-        JsonValue value;
-        if (!parse_value(value)) return false;
-        members_.back().second = std::move(value);  // nested members are gone again
-      } else if (!parse_value(members_.back().second)) {
-        return false;
+    if (cur_ == end_) return fail_at_end(kEofList);
+    if (*cur_ != ']') {
+      for (;;) {
+        if (!parse_element()) return false;
+        skip_whitespace();
+        if (cur_ == end_) return fail_at_end(kEofList);
+        const Byte c = *cur_;
+        if (c == ']') break;
+        ++cur_;
+        if (c != ',') return fail(kExpectedListComma, cur_);
+        put(',');
+        skip_whitespace();
+        if (cur_ != end_ && *cur_ == ']') return fail(kTrailingComma, cur_ + 1);
       }
-      skip_whitespace();
-      if (cur_ == end_) return fail(kEofObject, end_);
-      const Byte c = *cur_++;
-      if (c == '}') break;
-      if (c != ',') return fail(kExpectedObjectComma, cur_);
-      skip_whitespace();
-      if (cur_ == end_) return fail(kEofValue, end_);
-      if (*cur_ == '}') return fail(kTrailingComma, cur_ + 1);
-      if (*cur_ != '"') return fail(kKeyMustBeString, cur_ + 1);
     }
-    JsonObject object;
-    take_members(base, object.members_);
+    ++cur_;
+    put(']');
     ++budget_;
-    out = JsonValue(std::move(object));
     return true;
   }
 
-  // The first eight bytes of `key` as a big-endian number, zero-padded:
-  // ordered as the keys are wherever it differs.
-  static std::uint64_t key_prefix(const std::string& key) {
-    const auto* bytes = reinterpret_cast<const unsigned char*>(key.data());
-    const std::size_t n = std::min<std::size_t>(key.size(), 8);
-    std::uint64_t prefix = 0;
-    for (std::size_t i = 0; i < n; ++i) prefix = (prefix << 8) | bytes[i];
-    // Assembled in a register: partial stores then one load would stall.
-    if (n == 0 || n == 8) return prefix;
-    return prefix << (8 * (8 - n));
-  }
-
-  // Byte order of keys. Keys mostly differ in their first byte; settle
-  // that without a call.
-  static bool key_less(const std::string& x, const std::string& y) {
-    if (!x.empty() && !y.empty() && x[0] != y[0]) {
-      return static_cast<unsigned char>(x[0]) < static_cast<unsigned char>(y[0]);
+  bool parse_object() {
+    if (!enter(cur_)) return false;
+    ++cur_;
+    put('{');
+    const std::size_t content = written();
+    skip_whitespace();
+    if (cur_ == end_) return fail_at_end(kEofObject);
+    if (*cur_ != '}') {
+      if (*cur_ != '"') return fail(kKeyMustBeString, cur_ + 1);
+      const std::size_t base = marks_.size();
+      for (;;) {
+        const std::size_t key = written();
+        bool escaped = false;
+        if (!parse_string(escaped)) return false;
+        const std::string_view content_text(reinterpret_cast<const char*>(base_) + key + 1, written() - key - 2);
+        marks_.push_back({key, written() - 1, escaped ? compact_key_prefix(content_text) : key_prefix(content_text)});
+        skip_whitespace();
+        if (cur_ == end_) return fail_at_end(kEofObject);
+        if (*cur_ != ':') return fail(kExpectedColon, cur_ + 1);
+        ++cur_;
+        put(':');
+        if (!parse_value()) return false;
+        skip_whitespace();
+        if (cur_ == end_) return fail_at_end(kEofObject);
+        const Byte c = *cur_;
+        if (c == '}') break;
+        ++cur_;
+        if (c != ',') return fail(kExpectedObjectComma, cur_);
+        put(',');
+        skip_whitespace();
+        if (cur_ == end_) return fail_at_end(kEofValue);
+        if (*cur_ == '}') return fail(kTrailingComma, cur_ + 1);
+        if (*cur_ != '"') return fail(kKeyMustBeString, cur_ + 1);
+      }
+      sort_members(base, content);
     }
-    return x < y;
+    ++cur_;
+    put('}');
+    ++budget_;
+    return true;
   }
 
-  // Moves the members read since `base` into `sorted` in key order; of
-  // equal keys the one read last is kept.
-  void take_members(std::size_t base, std::vector<JsonObject::Member>& sorted) {
-    const std::size_t n = members_.size() - base;
-    JsonObject::Member* m = members_.data() + base;
+  std::string_view key_of(const MemberMark& m) const {
+    return std::string_view(reinterpret_cast<const char*>(base_) + m.key + 1, m.key_end - m.key - 1);
+  }
+
+  // Byte order of keys. Keys mostly differ in their first eight bytes;
+  // settle that without a call.
+  bool key_less(const MemberMark& x, const MemberMark& y) const {
+    if (x.prefix != y.prefix) return x.prefix < y.prefix;
+    return compare_keys(key_of(x), key_of(y)) < 0;
+  }
+
+  // Puts the members written since mark `base` (the object's text begins
+  // at `content`) in key order; of equal keys the one read last is kept.
+  void sort_members(std::size_t base, std::size_t content) {
+    const std::size_t n = marks_.size() - base;
+    const MemberMark* m = marks_.data() + base;
     // Senders that sort their keys, this writer included, need no sorting.
     std::size_t ascending = 1;
-    while (ascending < n && key_less(m[ascending - 1].first, m[ascending].first)) ++ascending;
+    while (ascending < n && key_less(m[ascending - 1], m[ascending])) ++ascending;
     if (ascending >= n) {
-      sorted.assign(std::make_move_iterator(m), std::make_move_iterator(m + n));
-      members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end());
+      marks_.resize(base);
       return;
     }
-    // Sorted by the keys' first eight bytes as one number; only keys that
-    // share those need a full comparison.
     order_.resize(n);
-    for (std::size_t i = 0; i < n; ++i) order_[i] = {key_prefix(m[i].first), static_cast<std::uint32_t>(i)};
-    auto less = [m](const SortKey& a, const SortKey& b) {
+    for (std::size_t i = 0; i < n; ++i) order_[i] = {m[i].prefix, i};
+    auto less = [this, m](const SortKey& a, const SortKey& b) {
       if (a.prefix != b.prefix) return a.prefix < b.prefix;
-      return m[a.index].first < m[b.index].first;
+      return compare_keys(key_of(m[a.index]), key_of(m[b.index])) < 0;
     };
     if (n <= 16) {
       // Insertion sort is stable and cheap for the usual small object.
@@ -726,235 +1060,101 @@ class JsonParser {
     } else {
       std::stable_sort(order_.begin(), order_.end(), less);
     }
-    sorted.reserve(n);
+    // Of equal keys, now adjacent, the last read is kept.
+    std::size_t kept = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      if (i + 1 < n && order_[i].prefix == order_[i + 1].prefix &&
-          m[order_[i].index].first == m[order_[i + 1].index].first) {
-        continue;
-      }
-      sorted.push_back(std::move(m[order_[i].index]));
+      if (i + 1 == n || less(order_[i], order_[i + 1])) order_[kept++] = order_[i];
     }
-    members_.erase(members_.begin() + static_cast<std::ptrdiff_t>(base), members_.end());
+    // The members are copied aside and written back in order.
+    const std::size_t end = written();
+    const std::size_t length = end - content;
+    if (spare_.size() < length) spare_.resize(length);
+    std::memcpy(spare_.data(), base_ + content, length);
+    w_ = base_ + content;
+    for (std::size_t i = 0; i < kept; ++i) {
+      const std::size_t k = order_[i].index;
+      const std::size_t from = m[k].key - content;
+      const std::size_t to = (k + 1 < n ? m[k + 1].key - 1 : end) - content;
+      if (i != 0) put(',');
+      std::memcpy(w_, spare_.data() + from, to - from);
+      w_ += to - from;
+    }
+    marks_.resize(base);
   }
 
-  const Byte* begin_;
-  const Byte* cur_;
-  const Byte* end_;
+  std::string buf_;
+  Byte* base_;
+  const Byte* cur_;  // the next input byte
+  const Byte* end_;  // the end of the input
+  Byte* w_;        // where the next output byte goes; never past cur_
+  std::size_t moved_ = 0;  // how far the unread input has been moved up
   int budget_ = kNestingBudget;
+  // Line feeds skipped as whitespace, and the input offset just past the
+  // last of them.
+  std::uint64_t line_feeds_ = 0;
+  std::size_t line_start_ = 0;
   const char* message_ = "";
-  std::size_t error_offset_ = 0;
-  // Elements and members of the containers being read, innermost last.
-  std::vector<JsonValue>& values_;
-  std::vector<JsonObject::Member>& members_;
-  std::vector<SortKey>& order_;
-  std::string& scratch_;
+  const Byte* error_at_ = nullptr;
+  std::size_t inspected_ = 0;
+  // Members of the objects being read, innermost last.
+  std::vector<MemberMark> marks_;
+  std::vector<SortKey> order_;
+  std::string spare_;
 };
 
-Result<JsonValue, JsonParseError> parse_json(std::string_view text) { return JsonParser(text).run(); }
+Result<JsonValue, JsonParseError> parse_json(std::string&& text) { return JsonParser(std::move(text)).run(); }
+
+Result<JsonValue, JsonParseError> parse_json(std::string_view text) {
+  // A little room beyond the text spares the parser from moving it when
+  // some numbers are written longer than they were read.
+  std::string copy;
+  copy.reserve(text.size() + text.size() / 32 + 64);
+  copy.assign(text);
+  return parse_json(std::move(copy));
+}
 
 // ---------------------------------------------------------------------------
 // Writing
 
-namespace {
+void serialize_json_to(const JsonValue& value, std::string& out) { out.append(value.text()); }
 
-// Recent output sizes of this thread: the next text is written straight
-// into the caller's string, reserved from these so that it rarely regrows.
-struct SizeHistory {
-  std::size_t recent[4] = {};
-  std::size_t next = 0;
+std::string serialize_json(const JsonValue& value) { return std::string(value.text()); }
 
-  std::size_t estimate() const {
-    const std::size_t largest = std::max(std::max(recent[0], recent[1]), std::max(recent[2], recent[3]));
-    return largest + largest / 16 + 64;
+void serialize_json_with_string_member_to(const JsonValue& value, std::string_view key, std::string_view text,
+                                          std::string& out) {
+  const std::string_view t = value.text();
+  if (t[0] != '{') {
+    out.append(t);
+    return;
   }
-  void record(std::size_t n) {
-    recent[next] = n;
-    next = (next + 1) % std::size(recent);
-  }
-};
-
-thread_local SizeHistory tls_output_sizes;
-
-class JsonWriter {
- public:
-  // Appends to `out`. Bytes are zero-filled (std::string's only way to
-  // extend itself) a slice at a time just ahead of the writing, so that a
-  // generous reservation costs no more than the text itself.
-  explicit JsonWriter(std::string& out) : out_(out), start_(out.size()) {
-    const std::size_t wanted = start_ + tls_output_sizes.estimate();
-    if (out_.capacity() < wanted) out_.reserve(wanted);
-    rebase(start_);
-  }
-  JsonWriter(const JsonWriter&) = delete;
-  JsonWriter& operator=(const JsonWriter&) = delete;
-
-  // Trims `out` to the text written and remembers its size.
-  void finish() {
-    const auto used = static_cast<std::size_t>(p_ - out_.data());
-    out_.resize(used);
-    tls_output_sizes.record(used - start_);
-  }
-
-  void write(const JsonValue& value) {
-    switch (value.kind()) {
-      case JsonValue::Kind::null:
-        put("null", 4);
-        break;
-      case JsonValue::Kind::boolean:
-        if (*value.as_bool()) {
-          put("true", 4);
-        } else {
-          put("false", 5);
-        }
-        break;
-      case JsonValue::Kind::unsigned_integer:
-        p_ = json_detail::write_unsigned(room(24), *value.as_unsigned());
-        break;
-      case JsonValue::Kind::signed_integer:
-        p_ = json_detail::write_signed(room(24), *value.as_signed());
-        break;
-      case JsonValue::Kind::floating:
-        p_ = json_detail::write_double(room(32), *value.as_double());
-        break;
-      case JsonValue::Kind::string:
-        write_string(*value.as_string());
-        break;
-      case JsonValue::Kind::array: {
-        const JsonArray& array = *value.as_array();
-        put_char('[');
-        for (std::size_t i = 0; i < array.size(); ++i) {
-          if (i != 0) put_char(',');
-          // Containers live elsewhere on the heap: ask for the next one's
-          // storage while this element is written.
-          if (i + 1 < array.size()) prefetch_contents(array[i + 1]);
-          write(array[i]);
-        }
-        put_char(']');
-        break;
-      }
-      case JsonValue::Kind::object: {
-        const JsonObject& object = *value.as_object();
-        put_char('{');
-        const auto end = object.end();
-        for (auto it = object.begin(); it != end; ++it) {
-          if (it != object.begin()) put_char(',');
-          if (it + 1 != end) {
-            prefetch_text(it[1].first);
-            prefetch_contents(it[1].second);
-          }
-          write_string(it->first);
-          put_char(':');
-          write(it->second);
-        }
-        put_char('}');
-        break;
-      }
-    }
-  }
-
- private:
-  static void prefetch_text(const std::string& text) {
-#if defined(__GNUC__)
-    __builtin_prefetch(text.data());
-#else
-    (void)text;
-#endif
-  }
-
-  static void prefetch_contents(const JsonValue& value) {
-#if defined(__GNUC__)
-    if (const JsonObject* object = value.as_object()) {
-      if (!object->empty()) __builtin_prefetch(&*object->begin());
-    } else if (const JsonArray* array = value.as_array()) {
-      __builtin_prefetch(array->data());
-    } else if (const std::string* text = value.as_string()) {
-      __builtin_prefetch(text->data());
-    }
-#else
-    (void)value;
-#endif
-  }
-
-  // A pointer to at least `n` writable bytes at the end of the text.
-  char* room(std::size_t n) {
-    if (static_cast<std::size_t>(limit_ - p_) < n) grow(n);
-    return p_;
-  }
-
-  void grow(std::size_t n) {
-    const auto used = static_cast<std::size_t>(p_ - out_.data());
-    // Zero-fill ahead in proportion to what is written, so a small text in
-    // a large reservation touches little of it.
-    const std::size_t ahead = std::max(n, std::clamp<std::size_t>(used - start_, 256, kFillSlice));
-    if (out_.capacity() - used < ahead) {
-      // Regrow by hand so the old storage can be wiped: frames may carry
-      // secrets that the caller wipes from `out` but could not reach here.
-      std::string larger;
-      larger.reserve(std::max(out_.capacity() * 2, used + ahead));
-      larger.append(out_.data(), used);
-      wipe(out_.data(), out_.size());
-      out_.swap(larger);
-    }
-    out_.resize(std::min(out_.capacity(), used + ahead));
-    rebase(used);
-  }
-
-  // Zeroes stores the compiler may not drop as dead.
-  static void wipe(char* p, std::size_t n) {
-    std::memset(p, 0, n);
-#if defined(__GNUC__)
-    __asm__ __volatile__("" : : "r"(p) : "memory");
-#endif
-  }
-
-  void rebase(std::size_t used) {
-    p_ = out_.data() + used;
-    limit_ = out_.data() + out_.size();
-  }
-
-  void put(const char* text, std::size_t n) {
-    std::memcpy(room(n), text, n);
-    p_ += n;
-  }
-
-  void put_char(char c) {
-    *room(1) = c;
-    ++p_;
-  }
-
-  void write_string(const std::string& s) {
-    const char* p = s.data();
-    const char* end = p + s.size();
-    put_char('"');
-    // In slices, so that a long string never reserves six times its size.
-    while (p != end) {
-      const std::size_t n = std::min<std::size_t>(static_cast<std::size_t>(end - p), 4096);
-      p_ = json_detail::write_escaped(room(n * 6), p, p + n);
-      p += n;
-    }
-    put_char('"');
-  }
-
-  static constexpr std::size_t kFillSlice = 64 * 1024;
-
-  std::string& out_;
-  const std::size_t start_;
-  char* p_ = nullptr;
-  char* limit_ = nullptr;
-};
-
-}  // namespace
-
-void serialize_json_to(const JsonValue& value, std::string& out) {
-  JsonWriter writer(out);
-  writer.write(value);
-  writer.finish();
-}
-
-std::string serialize_json(const JsonValue& value) {
-  std::string out;
-  serialize_json_to(value, out);
-  return out;
+  std::string quoted_key;
+  append_quoted(key, quoted_key);
+  const std::string_view wanted = std::string_view(quoted_key).substr(1, quoted_key.size() - 2);
+  // The member goes before the first key above `key`, or replaces the
+  // member of that key; after all others when every key is below it.
+  const char* insert_at = t.data() + t.size() - 1;  // the closing brace
+  const char* resume_at = insert_at;
+  bool before_member = false;
+  for_each_member(t, [&](const CompactMember& m) {
+    const int order = compare_keys(key_content(m), wanted);
+    if (order < 0) return true;
+    insert_at = m.key;
+    resume_at = order == 0 ? m.value_end : m.key;
+    before_member = order > 0;
+    return false;
+  });
+  const bool after_member = !before_member && insert_at == t.data() + t.size() - 1 && t.size() > 2;
+  const std::size_t prefix = static_cast<std::size_t>(insert_at - t.data());
+  const std::size_t suffix = static_cast<std::size_t>(t.data() + t.size() - resume_at);
+  // Eight more for what the escape writer may store past its text.
+  out.reserve(out.size() + prefix + quoted_key.size() + 1 + quoted_size(text) + 1 + suffix + 8);
+  out.append(t.data(), prefix);
+  if (after_member) out += ',';
+  out += quoted_key;
+  out += ':';
+  append_quoted(text, out);
+  if (before_member) out += ',';
+  out.append(resume_at, suffix);
 }
 
 }  // namespace vk

@@ -1,10 +1,16 @@
 // JSON values and their exact text: the parser's accepted language, its
 // messages and positions, and the compact writer.
+//
+// A JsonValue holds its compact text, the bytes serialize_json writes:
+// object keys unique and in byte order, numbers and strings in their written
+// forms. Parsing turns the input into that text in one pass, in the input's
+// own buffer, without building a tree; writing is a copy. Reading a member or
+// an element walks the text, which costs little for the few values the relay
+// looks into.
 #pragma once
 
 #include <cstdint>
-#include <cstring>
-#include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -16,10 +22,11 @@ namespace vk {
 
 class JsonValue;
 
-// Ordered elements of a JSON array.
+// Ordered elements of a JSON array, for building one or reading one out.
 using JsonArray = std::vector<JsonValue>;
 
-// Members with unique keys, kept in ascending byte order of the keys.
+// Members with unique keys, kept in ascending byte order of the keys; for
+// building an object or reading one out.
 class JsonObject {
  public:
   using Member = std::pair<std::string, JsonValue>;
@@ -32,6 +39,8 @@ class JsonObject {
   JsonValue* find(std::string_view key);
   // Inserts the member, or replaces the value of a present key.
   void set(std::string key, JsonValue value);
+  // Removes the member of `key`; false when there is none.
+  bool erase(std::string_view key);
 
   std::size_t size() const;
   bool empty() const;
@@ -41,7 +50,6 @@ class JsonObject {
   friend bool operator==(const JsonObject&, const JsonObject&);
 
  private:
-  friend class JsonParser;
   std::vector<Member> members_;
 };
 
@@ -50,91 +58,58 @@ class JsonValue {
  public:
   enum class Kind { null, boolean, unsigned_integer, signed_integer, floating, string, array, object };
 
-  JsonValue() : kind_(Kind::null), u_(0) {}
+  JsonValue() : text_("null") {}
   JsonValue(std::nullptr_t) : JsonValue() {}
-  JsonValue(bool b) : kind_(Kind::boolean), b_(b) {}
-  JsonValue(std::uint64_t u) : kind_(Kind::unsigned_integer), u_(u) {}
+  JsonValue(bool b) : text_(b ? "true" : "false") {}
+  JsonValue(std::uint64_t u);
   // A signed integer; the parser makes these for negative integers only.
-  JsonValue(std::int64_t i) : kind_(Kind::signed_integer), i_(i) {}
-  // A finite double.
-  JsonValue(double d) : kind_(Kind::floating), d_(d) {}
-  JsonValue(std::string s) : kind_(Kind::string), s_(std::move(s)) {}
-  JsonValue(const char* s) : kind_(Kind::string), s_(s) {}
-  JsonValue(JsonArray a) : kind_(Kind::array), a_(std::move(a)) {}
-  JsonValue(JsonObject o) : kind_(Kind::object), o_(std::move(o)) {}
+  JsonValue(std::int64_t i);
+  // A double; one that is not finite has no JSON form and becomes null, as
+  // JavaScript writes it.
+  JsonValue(double d);
+  // A string of UTF-8 bytes.
+  JsonValue(std::string_view s);
+  JsonValue(const std::string& s) : JsonValue(std::string_view(s)) {}
+  JsonValue(const char* s) : JsonValue(std::string_view(s)) {}
+  JsonValue(const JsonArray& a);
+  JsonValue(const JsonObject& o);
   // Integer literals of other types must choose a kind explicitly.
   JsonValue(int) = delete;
 
-  JsonValue(const JsonValue& other);
-  JsonValue(JsonValue&& other) noexcept { move_from(std::move(other)); }
-  JsonValue& operator=(const JsonValue& other);
-  JsonValue& operator=(JsonValue&& other) noexcept {
-    if (this != &other) {
-      destroy();
-      move_from(std::move(other));
-    }
-    return *this;
-  }
-  ~JsonValue() { destroy(); }
+  Kind kind() const;
 
-  Kind kind() const { return kind_; }
+  // Each accessor is empty when the value is of another kind. Arrays,
+  // objects and strings are copied out of the text.
+  std::optional<bool> as_bool() const;
+  std::optional<std::uint64_t> as_unsigned() const;
+  std::optional<std::int64_t> as_signed() const;
+  std::optional<double> as_double() const;
+  std::optional<std::string> as_string() const;
+  std::optional<JsonArray> as_array() const;
+  std::optional<JsonObject> as_object() const;
 
-  // Each accessor returns null when the value is of another kind.
-  const bool* as_bool() const { return kind_ == Kind::boolean ? &b_ : nullptr; }
-  const std::uint64_t* as_unsigned() const { return kind_ == Kind::unsigned_integer ? &u_ : nullptr; }
-  const std::int64_t* as_signed() const { return kind_ == Kind::signed_integer ? &i_ : nullptr; }
-  const double* as_double() const { return kind_ == Kind::floating ? &d_ : nullptr; }
-  const std::string* as_string() const { return kind_ == Kind::string ? &s_ : nullptr; }
-  const JsonArray* as_array() const { return kind_ == Kind::array ? &a_ : nullptr; }
-  JsonArray* as_array() { return kind_ == Kind::array ? &a_ : nullptr; }
-  const JsonObject* as_object() const { return kind_ == Kind::object ? &o_ : nullptr; }
-  JsonObject* as_object() { return kind_ == Kind::object ? &o_ : nullptr; }
+  // The value of member `key` when this is an object that has one; only
+  // that member is copied.
+  std::optional<JsonValue> member(std::string_view key) const;
 
-  // Equal kinds and equal contents; doubles compare bit for bit.
-  friend bool operator==(const JsonValue&, const JsonValue&);
+  // This value with the string member `key` set to `text` when it is an
+  // object (any member of that key replaced); any other value unchanged.
+  JsonValue with_string_member(std::string_view key, std::string_view text) const;
+
+  // The compact text, exactly as serialize_json writes it.
+  std::string_view text() const { return text_; }
+
+  // Equal kinds and equal contents (doubles bit for bit), which for this
+  // text form is equal text.
+  friend bool operator==(const JsonValue&, const JsonValue&) = default;
 
  private:
   friend class JsonParser;
+  struct CompactText {};
+  // Takes text that is already compact.
+  JsonValue(CompactText, std::string text) : text_(std::move(text)) {}
 
-  // Scalars are plain bits, so moving them is a copy and needs no cleanup.
-  bool holds_resources() const { return kind_ >= Kind::string; }
-  void destroy() {
-    if (holds_resources()) destroy_resources();
-  }
-  void destroy_resources();
-  void move_from(JsonValue&& other) noexcept {
-    kind_ = other.kind_;
-    switch (kind_) {
-      case Kind::null:
-      case Kind::boolean:
-      case Kind::unsigned_integer:
-      case Kind::signed_integer:
-      case Kind::floating:
-        // One copy of the scalar's bytes, whichever scalar it is.
-        std::memcpy(static_cast<void*>(&u_), static_cast<const void*>(&other.u_), sizeof u_);
-        break;
-      case Kind::string:
-        new (&s_) std::string(std::move(other.s_));
-        break;
-      case Kind::array:
-        new (&a_) JsonArray(std::move(other.a_));
-        break;
-      case Kind::object:
-        new (&o_) JsonObject(std::move(other.o_));
-        break;
-    }
-  }
-
-  Kind kind_;
-  union {
-    bool b_;
-    std::uint64_t u_;
-    std::int64_t i_;
-    double d_;
-    std::string s_;
-    JsonArray a_;
-    JsonObject o_;
-  };
+  std::string text_;
 };
 
 // Defined here, where JsonValue is complete.
@@ -156,10 +131,20 @@ struct JsonParseError {
 
 // Parses `text` as exactly one JSON value.
 Result<JsonValue, JsonParseError> parse_json(std::string_view text);
+inline Result<JsonValue, JsonParseError> parse_json(const char* text) { return parse_json(std::string_view(text)); }
+// The same, reusing `text`'s buffer for the value: nothing else of that size
+// is allocated.
+Result<JsonValue, JsonParseError> parse_json(std::string&& text);
 
 // The compact text of `value`.
 std::string serialize_json(const JsonValue& value);
 // Appends the compact text of `value` to `out`.
 void serialize_json_to(const JsonValue& value, std::string& out);
+// Appends the compact text of value.with_string_member(key, text) to `out`
+// without making that value. `out` is grown to its final size before `text`
+// is written, so no released buffer ever holds `text` (it may be a secret
+// the caller wipes from `out`).
+void serialize_json_with_string_member_to(const JsonValue& value, std::string_view key, std::string_view text,
+                                          std::string& out);
 
 }  // namespace vk

@@ -176,49 +176,11 @@ bool short_decimal(double v, std::uint64_t& m, int& k) {
 
 }  // namespace
 
-char* write_double(char* p, double v) {
-  // The parser never makes one, but a caller can: JSON has no form for it,
-  // so it is written the way JavaScript writes it, as null.
-  if (!std::isfinite(v)) {
-    std::memcpy(p, "null", 4);
-    return p + 4;
-  }
-  if (std::signbit(v)) {
-    *p++ = '-';
-    v = -v;
-  }
-  if (v == 0) {
-    std::memcpy(p, "0.0", 3);
-    return p + 3;
-  }
-  char digits[24];
-  int count = 0;
-  int n = 0;  // 0.d1…dL × 10^n is the value
-  std::uint64_t m = 0;
-  int fraction_digits = 0;
-  if (short_decimal(v, m, fraction_digits)) {
-    while (m % 10 == 0) {  // only when fraction_digits is 0
-      m /= 10;
-      --fraction_digits;
-    }
-    count = static_cast<int>(write_unsigned(digits, m) - digits);
-    n = count - fraction_digits;
-  } else {
-    // The shortest round-trip digits, nearest and ties to even, come from
-    // to_chars as d[.ddd]e±x; the layout around them is ours.
-    char sci[40];
-    const char* const sci_end = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr;
-    const char* q = sci;
-    digits[count++] = *q++;
-    if (*q == '.') {
-      for (++q; *q != 'e'; ++q) digits[count++] = *q;
-    }
-    ++q;  // 'e'
-    const bool exponent_negative = *q++ == '-';
-    int x = 0;
-    for (; q != sci_end; ++q) x = x * 10 + (*q - '0');
-    n = (exponent_negative ? -x : x) + 1;
-  }
+namespace {
+
+// The written form of 0.d1…dL × 10^n for the digits d1…dL (no leading or
+// trailing zeros) at `digits`.
+char* write_layout(char* p, const char* digits, int count, int n) {
   const int k = n - count;  // the decimal exponent of the last digit
   const auto ucount = static_cast<std::size_t>(count);
   if (k >= 0 && n <= 16) {
@@ -253,6 +215,55 @@ char* write_double(char* p, double v) {
   }
   *p++ = 'e';
   return write_signed(p, n - 1);
+}
+
+}  // namespace
+
+char* write_decimal(char* p, bool negative, std::uint64_t m, int e) {
+  if (negative) *p++ = '-';
+  while (m % 10 == 0) {
+    m /= 10;
+    ++e;
+  }
+  char digits[24];
+  const auto count = static_cast<int>(write_unsigned(digits, m) - digits);
+  return write_layout(p, digits, count, count + e);
+}
+
+char* write_double(char* p, double v) {
+  // The parser never makes one, but a caller can: JSON has no form for it,
+  // so it is written the way JavaScript writes it, as null.
+  if (!std::isfinite(v)) {
+    std::memcpy(p, "null", 4);
+    return p + 4;
+  }
+  if (std::signbit(v)) {
+    *p++ = '-';
+    v = -v;
+  }
+  if (v == 0) {
+    std::memcpy(p, "0.0", 3);
+    return p + 3;
+  }
+  std::uint64_t m = 0;
+  int fraction_digits = 0;
+  if (short_decimal(v, m, fraction_digits)) return write_decimal(p, false, m, -fraction_digits);
+  // The shortest round-trip digits, nearest and ties to even, come from
+  // to_chars as d[.ddd]e±x; the layout around them is ours.
+  char sci[40];
+  const char* const sci_end = std::to_chars(sci, sci + sizeof sci, v, std::chars_format::scientific).ptr;
+  char digits[24];
+  int count = 0;
+  const char* q = sci;
+  digits[count++] = *q++;
+  if (*q == '.') {
+    for (++q; *q != 'e'; ++q) digits[count++] = *q;
+  }
+  ++q;  // 'e'
+  const bool exponent_negative = *q++ == '-';
+  int x = 0;
+  for (; q != sci_end; ++q) x = x * 10 + (*q - '0');
+  return write_layout(p, digits, count, (exponent_negative ? -x : x) + 1);
 }
 
 }  // namespace vk::json_detail

@@ -20,5 +20,9 @@ char* write_unsigned(char* p, std::uint64_t v);
 char* write_signed(char* p, std::int64_t v);
 // A value that is not finite (never parsed, but constructible) is "null".
 char* write_double(char* p, double v);
+// The text of the double (-1)^negative × m × 10^e, for m > 0, when the
+// decimal digits of m are that double's shortest digits (trailing zeros
+// are dropped here). Needs room for 32 bytes.
+char* write_decimal(char* p, bool negative, std::uint64_t m, int e);
 
 }  // namespace vk::json_detail

@@ -99,6 +99,33 @@ inline const Byte* copy_string_bytes(const Byte* p, const Byte* end, char*& w) {
   return p;
 }
 
+// Like copy_string_bytes, ORing the bytes copied into `seen` as
+// skip_string_bytes does. Each word is loaded before it is stored, so `w`
+// may lie below `p` within the same buffer, at least eight bytes below.
+inline const Byte* copy_string_bytes(const Byte* p, const Byte* end, Byte*& w, std::uint64_t& seen) {
+  if constexpr (std::endian::native == std::endian::little) {
+    while (end - p >= 8) {
+      const std::uint64_t x = load8(p);
+      std::memcpy(w, &x, sizeof x);
+      const std::uint64_t m = string_stop_bytes(x);
+      if (m != 0) {
+        const int k = std::countr_zero(m) >> 3;
+        seen |= x & ((std::uint64_t{1} << (k * 8)) - 1);
+        w += k;
+        return p + k;
+      }
+      seen |= x;
+      p += 8;
+      w += 8;
+    }
+  }
+  while (p != end && *p != '"' && *p != '\\' && *p >= 0x20) {
+    seen |= *p;
+    *w++ = *p++;
+  }
+  return p;
+}
+
 // UTF-8 as a shift-based automaton: each state is a bit offset into the
 // 64-bit row of the next byte, where the following state is stored. The
 // dependency between bytes is then one shift, not a chain of branches.
@@ -144,9 +171,17 @@ inline constexpr auto kUtf8Rows = [] {
 // Whether [p, end) is well-formed UTF-8: no overlong forms, no encoded
 // surrogates, nothing above U+10FFFF, no cut-off sequence.
 inline bool valid_utf8(const Byte* p, const Byte* end) {
-  while (end - p >= 8 && (load8(p) & kHighs) == 0) p += 8;
   std::uint64_t state = utf8_state::kAccept;
-  for (; p != end; ++p) state = kUtf8Rows.rows[*p] >> (state & 63);
+  for (;;) {
+    // Between characters, ASCII is passed over a word at a time; the
+    // automaton takes the rest eight bytes at a time.
+    if ((state & 63) == utf8_state::kAccept) {
+      while (end - p >= 8 && (load8(p) & kHighs) == 0) p += 8;
+    }
+    const Byte* const stop = end - p > 8 ? p + 8 : end;
+    if (p == stop) break;
+    for (; p != stop; ++p) state = kUtf8Rows.rows[*p] >> (state & 63);
+  }
   return (state & 63) == utf8_state::kAccept;
 }
 

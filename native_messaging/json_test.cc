@@ -234,8 +234,7 @@ TEST(JsonParse, ValidUtf8IsKeptByteForByte) {
   };
   for (const std::string& content : good) {
     const JsonValue v = parse_ok("\"" + content + "\"");
-    ASSERT_NE(v.as_string(), nullptr);
-    EXPECT_EQ(*v.as_string(), content);
+    EXPECT_EQ(v.as_string(), content);
     EXPECT_EQ(serialize_json(v), "\"" + content + "\"");
   }
 }
@@ -252,8 +251,7 @@ TEST(JsonParse, Escapes) {
   };
   for (const Case& c : cases) {
     const JsonValue v = parse_ok(c.input);
-    ASSERT_NE(v.as_string(), nullptr) << c.input;
-    EXPECT_EQ(*v.as_string(), c.expected) << c.input;
+    EXPECT_EQ(v.as_string(), c.expected) << c.input;
   }
 }
 
@@ -444,13 +442,166 @@ TEST(JsonParse, ObjectsKeepLastDuplicateAndSortByBytes) {
     text.append("\"k").append(std::to_string(i % 50)).append("\":").append(std::to_string(i));
   }
   text += "}";
-  const JsonValue v = parse_ok(text);
-  ASSERT_EQ(v.as_object()->size(), 50u);
-  EXPECT_EQ(*v.as_object()->find("k7")->as_unsigned(), 157u);
+  const std::optional<JsonObject> object = parse_ok(text).as_object();
+  ASSERT_TRUE(object);
+  ASSERT_EQ(object->size(), 50u);
+  EXPECT_EQ(object->find("k7")->as_unsigned(), 157u);
   std::string previous;
-  for (const auto& [key, value] : *v.as_object()) {
+  for (const auto& [key, value] : *object) {
     EXPECT_LT(previous, key);
     previous = key;
+  }
+}
+
+// "line L column C" of the byte before offset `past` of `input`, counted
+// directly in the input.
+std::string position_in(std::string_view input, std::size_t past) {
+  std::size_t line = 1;
+  std::size_t line_start = 0;
+  for (std::size_t i = 0; i < past; ++i) {
+    if (input[i] == '\n') {
+      ++line;
+      line_start = i + 1;
+    }
+  }
+  return "line " + std::to_string(line) + " column " + std::to_string(past - line_start);
+}
+
+// Doubles can be written longer than they were read (1e15 becomes
+// 1000000000000000.0), which moves the unread input up within the buffer the
+// text is written into; errors after that still name the input's bytes.
+TEST(JsonParseErrors, PositionsHoldWhereNumbersOutgrowTheirText) {
+  struct TailCase {
+    std::string tail;
+    std::string message;
+    std::size_t past;  // one past the reported byte, counted in the tail
+  };
+  const std::vector<TailCase> tails = {
+      {"x]", "expected value", 1},
+      {"1e15 x", "expected `,` or `]`", 6},
+      {"\"\\u\n\n\n\n\"]", "invalid escape", 7},
+      {"tru\ne]", "expected ident", 4},
+      {"1e15", "EOF while parsing a list", 4},
+      {"\"\\u\n\n", "EOF while parsing a string", 5},
+      {"1e400]", "number out of range", 5},
+      {"{\"k\":1e15,\n\"k\" 1}]", "expected `:`", 16},
+      {"\"\xC3\\n\"]", "invalid unicode code point", 5},
+  };
+  for (const int n : {0, 1, 7, 300, 20000}) {
+    std::string head = "[";
+    std::string written = "[";
+    for (int i = 0; i < n; ++i) {
+      head += i % 7 == 0 ? "1e15,\n" : "-1E2 ,";
+      written += i % 7 == 0 ? "1000000000000000.0," : "-100.0,";
+    }
+    for (const TailCase& c : tails) {
+      std::string input = head + c.tail;
+      const std::string expected = c.message + " at " + position_in(input, head.size() + c.past);
+      // Both ways in: a copy of the text, and the caller's buffer itself.
+      EXPECT_EQ(outcome(input), expected) << n << " elements, then " << c.tail;
+      auto in_place = parse_json(std::move(input));
+      ASSERT_FALSE(in_place.ok());
+      EXPECT_EQ(in_place.error().display(), expected) << n << " elements, then " << c.tail;
+    }
+    auto parsed = parse_json(head + "5e-324]");
+    ASSERT_TRUE(parsed.ok()) << n;
+    EXPECT_EQ(serialize_json(*parsed), written + "5e-324]") << n;
+  }
+}
+
+// Keys are ordered and told apart by their decoded bytes, which for escaped
+// keys is not the order of their written text.
+TEST(JsonParse, EscapedKeysSortAndMergeByTheirCharacters) {
+  expect_outcomes({
+      {R"({"b":6,"\\":5,"A":2,"\"":4,"\n":1,"\u0001":3})", R"({"\u0001":3,"\n":1,"\"":4,"A":2,"\\":5,"b":6})"},
+      {R"({"abcdefghA":1,"abcdefgh\n":2,"abcdefgh":3})", R"({"abcdefgh":3,"abcdefgh\n":2,"abcdefghA":1})"},
+      {R"({"a\u0062":1,"ab":2,"\u0061b":3,"c":0})", R"({"ab":3,"c":0})"},
+      {R"({"\b":1,"\u0008":2})", R"({"\b":2})"},
+      {R"({"\/x":1,"/x":2,"\u00e9":3,"\u00E9":4})", "{\"/x\":2,\"\xC3\xA9\":4}"},
+  });
+}
+
+// Unsorted objects inside unsorted objects, with duplicates whose values
+// are containers: each level is sorted once its own members are.
+TEST(JsonParse, NestedObjectsAreSortedAtEveryLevel) {
+  expect_outcomes({
+      {R"({"z":{"y":[{"b":1,"a":2}],"x":{}},"a":{"d":1,"c":{"f":1,"e":2}},"z":{"q":1,"p":[]}})",
+       R"({"a":{"c":{"e":2,"f":1},"d":1},"z":{"p":[],"q":1}})"},
+      {" { \"b\" : [ { \"d\" : 1 , \"c\" : 2 } ] , \"a\" : \"\\u0041\" } ",
+       R"({"a":"A","b":[{"c":2,"d":1}]})"},
+  });
+}
+
+TEST(JsonValueText, ValuesReadBackFromTheirText) {
+  const JsonValue v = parse_ok(
+      R"({"s":"a\"\\\/\b\f\n\r\t\u0001\u00e9\uD83D\uDE00","n":[1,-2,2.5,true,null,[],{}],"o":{"k":{"x":1}},)"
+      R"("e\n":"newline key"})");
+  EXPECT_EQ(v.kind(), JsonValue::Kind::object);
+  EXPECT_EQ(v.member("s").value().as_string(), "a\"\\/\b\f\n\r\t\x01\xC3\xA9\xF0\x9F\x98\x80");
+  EXPECT_EQ(v.member("e\n").value().as_string(), "newline key");
+  EXPECT_EQ(v.member("o").value().member("k").value().member("x").value().as_unsigned(), 1u);
+  EXPECT_FALSE(v.member("t"));
+  EXPECT_FALSE(v.member("a"));
+  EXPECT_FALSE(v.member("zz"));
+  EXPECT_FALSE(parse_ok("[1]").member("1"));
+
+  const JsonArray elements = v.member("n").value().as_array().value();
+  ASSERT_EQ(elements.size(), 7u);
+  EXPECT_EQ(elements[0].as_unsigned(), 1u);
+  EXPECT_EQ(elements[1].as_signed(), -2);
+  EXPECT_EQ(elements[2].as_double(), 2.5);
+  EXPECT_EQ(elements[3].as_bool(), true);
+  EXPECT_EQ(elements[4].kind(), JsonValue::Kind::null);
+  EXPECT_EQ(elements[5].as_array(), JsonArray());
+  EXPECT_EQ(elements[6].as_object(), JsonObject());
+
+  const JsonObject object = v.as_object().value();
+  std::vector<std::string> keys;
+  for (const auto& [key, value] : object) keys.push_back(key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"e\n", "n", "o", "s"}));
+  // Read out and built again, a value is the same text.
+  EXPECT_EQ(JsonValue(object), v);
+  EXPECT_EQ(JsonValue(elements), v.member("n").value());
+
+  // Each accessor is empty for every other kind.
+  const JsonValue kinds[] = {JsonValue(), JsonValue(true), JsonValue(std::uint64_t{1}), JsonValue(std::int64_t{-1}),
+                             JsonValue(1.0), JsonValue("1"), JsonValue(JsonArray()), JsonValue(JsonObject())};
+  for (const JsonValue& k : kinds) {
+    const int present = k.as_bool().has_value() + k.as_unsigned().has_value() + k.as_signed().has_value() +
+                        k.as_double().has_value() + k.as_string().has_value() + k.as_array().has_value() +
+                        k.as_object().has_value();
+    EXPECT_EQ(present, k.kind() == JsonValue::Kind::null ? 0 : 1) << k.text();
+  }
+}
+
+TEST(JsonValueText, SettingAStringMember) {
+  struct MemberCase {
+    std::string value;
+    std::string key;
+    std::string text;
+    std::string expected;
+  };
+  const std::vector<MemberCase> cases = {
+      {"{}", "auth_token", "T", R"({"auth_token":"T"})"},
+      {R"({"id":1})", "auth_token", "T", R"({"auth_token":"T","id":1})"},
+      {R"({"a":1})", "auth_token", "T", R"({"a":1,"auth_token":"T"})"},
+      {R"({"a":[{"auth_token":0}],"z":2})", "auth_token", "T", R"({"a":[{"auth_token":0}],"auth_token":"T","z":2})"},
+      {R"({"auth_token":{"x":[1]},"b":2})", "auth_token", "T", R"({"auth_token":"T","b":2})"},
+      {R"({"a":"}","auth_token":"old"})", "auth_token", "T", R"({"a":"}","auth_token":"T"})"},
+      {R"({"\n":1,"a":2})", "\u000b", "T", R"({"\n":1,"\u000b":"T","a":2})"},
+      {R"({"k":1})", "k", "quote\" line\n", R"({"k":"quote\" line\n"})"},
+      {"[1]", "auth_token", "T", "[1]"},
+      {R"("text")", "auth_token", "T", R"("text")"},
+      {"null", "auth_token", "T", "null"},
+  };
+  for (const MemberCase& c : cases) {
+    const JsonValue value = parse_ok(c.value);
+    EXPECT_EQ(serialize_json(value.with_string_member(c.key, c.text)), c.expected) << c.value;
+    std::string out = "head";
+    serialize_json_with_string_member_to(value, c.key, c.text, out);
+    EXPECT_EQ(out, "head" + c.expected) << c.value;
+    // The result is what parsing its text gives.
+    EXPECT_EQ(parse_ok(c.expected), value.with_string_member(c.key, c.text)) << c.value;
   }
 }
 

@@ -33,7 +33,12 @@ Result<std::string, FrameReadError> read_frame_with(ReadExact&& read_exact, std:
   if (length > max_body) {
     return FrameReadError{FrameFailure::too_large, Error(std::string()), length};
   }
-  std::string body(length, '\0');
+  // Zero-filled to its length; a little capacity beyond it lets the body
+  // become its value in place even where numbers are written longer than
+  // they were sent.
+  std::string body;
+  body.reserve(length + length / 32 + 64);
+  body.resize(length);
   if (Result<void> r = read_exact(std::span<char>(body.data(), body.size())); !r) {
     return FrameReadError{FrameFailure::body_unreadable, std::move(r).error(), length};
   }
@@ -56,13 +61,7 @@ std::array<char, kFrameLengthSize> encode_frame_length(std::uint32_t length) {
 }
 
 std::size_t append_frame(const JsonValue& value, std::string& out) {
-  const std::size_t start = out.size();
-  out.append(kFrameLengthSize, '\0');
-  serialize_json_to(value, out);
-  const std::size_t body_length = out.size() - start - kFrameLengthSize;
-  const auto length = encode_frame_length(static_cast<std::uint32_t>(body_length));
-  std::memcpy(out.data() + start, length.data(), length.size());
-  return body_length;
+  return append_frame_with(out, [&value](std::string& text) { serialize_json_to(value, text); });
 }
 
 std::string encode_frame(const JsonValue& value) {
@@ -134,7 +133,7 @@ Result<JsonValue> read_message(FrameReader& reader) {
     }
     return e.io.prefixed(kFailedToReadBody);
   }
-  Result<JsonValue, JsonParseError> value = parse_json(*body);
+  Result<JsonValue, JsonParseError> value = parse_json(std::move(body).value());
   if (!value) return Error(std::string(kInvalidJson) + value.error().display());
   return std::move(value).value();
 }

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -35,10 +36,23 @@ inline constexpr std::string_view kStdoutFlushError = "stdout flush error: ";
 // The length field for a body of `length` bytes, in native byte order.
 std::array<char, kFrameLengthSize> encode_frame_length(std::uint32_t length);
 
+// Appends one frame to `out` whose body `write_body(out)` appends, and
+// returns the body's length. The body is written after four reserved bytes
+// that are patched afterwards, so it is never copied. The length field holds
+// the low 32 bits of the body length.
+template <class WriteBody>
+std::size_t append_frame_with(std::string& out, WriteBody&& write_body) {
+  const std::size_t start = out.size();
+  out.append(kFrameLengthSize, '\0');
+  write_body(out);
+  const std::size_t body_length = out.size() - start - kFrameLengthSize;
+  const auto length = encode_frame_length(static_cast<std::uint32_t>(body_length));
+  std::memcpy(out.data() + start, length.data(), length.size());
+  return body_length;
+}
+
 // Appends one frame holding the compact text of `value` to `out` and returns
-// the body's length. The body is serialised in place after four reserved
-// bytes that are patched afterwards, so it is never copied. The length field
-// holds the low 32 bits of the body length.
+// the body's length.
 std::size_t append_frame(const JsonValue& value, std::string& out);
 
 // One frame holding the compact text of `value`.

@@ -30,8 +30,9 @@ std::string padded_request(std::size_t size, std::string_view id = "1") {
 std::size_t size_with_token(const std::string& request, const std::string& token) {
   Result<JsonValue, JsonParseError> parsed = parse_json(request);
   EXPECT_TRUE(parsed);
-  parsed->as_object()->set("auth_token", JsonValue(token));
-  return serialize_json(*parsed).size();
+  JsonObject object = parsed ? parsed->as_object().value_or(JsonObject()) : JsonObject();
+  object.set("auth_token", JsonValue(token));
+  return serialize_json(JsonValue(object)).size();
 }
 
 TEST(IpcExchange, RequestsReachTheAppWithTheCurrentToken) {

@@ -103,8 +103,8 @@ TEST(ResourceBounds, TenThousandRequestsThroughOneHost) {
   const std::string token_away = dir / "ipc/token-away";
   std::unique_ptr<ScriptedPeer> peer = ScriptedPeer::listen(dir, kSocket, [](std::size_t, const std::string& body) {
     Result<JsonValue, JsonParseError> request = parse_json(body);
-    const JsonValue* id = request && request->as_object() ? request->as_object()->find("n") : nullptr;
-    const std::uint64_t n = id && id->as_unsigned() ? *id->as_unsigned() : 0;
+    const std::optional<JsonValue> id = request ? request->member("n") : std::nullopt;
+    const std::uint64_t n = id ? id->as_unsigned().value_or(0) : 0;
     switch (n % 5) {
       case 0: return PeerAnswer{reply_frame(R"({"ok":true})")};
       case 1: return PeerAnswer{""};

@@ -123,7 +123,9 @@ TEST(ManifestText, PathIsEscapedAsJson) {
   const JsonValue manifest = build_manifest(Browser::chrome, content);
   auto reparsed = parse_json(serialize_json(manifest));
   ASSERT_TRUE(reparsed);
-  EXPECT_EQ(*reparsed->as_object()->find("path")->as_string(), "/opt/a \"b\"\\c/host");
+  const std::optional<JsonValue> path = reparsed->member("path");
+  ASSERT_TRUE(path);
+  EXPECT_EQ(path->as_string(), "/opt/a \"b\"\\c/host");
 }
 
 struct ValidityCase {

@@ -270,10 +270,10 @@ std::string describe_manifest(const std::string& path) {
   if (!text) return "(unreadable: " + text.error().text() + ")";
   auto value = parse_json(*text);
   if (!value) return "(not JSON: " + value.error().display() + ")";
-  const JsonObject* object = value->as_object();
-  const JsonValue* host = object != nullptr ? object->find("path") : nullptr;
-  if (host == nullptr || host->as_string() == nullptr) return "(no \"path\")";
-  return "-> " + *host->as_string();
+  const std::optional<JsonValue> host = value->member("path");
+  const std::optional<std::string> host_path = host ? host->as_string() : std::nullopt;
+  if (!host_path) return "(no \"path\")";
+  return "-> " + *host_path;
 }
 
 struct Target {

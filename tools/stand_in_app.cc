@@ -336,8 +336,8 @@ Result<UniqueFd> listen_on(const std::string& path, const sockaddr_un& address, 
 
 // The reply to a well-formed request: an error when the token is missing or
 // wrong, "pong" to a ping, otherwise the request echoed without its token.
-JsonValue answer(JsonValue request, std::string_view token) {
-  JsonObject* object = request.as_object();
+JsonValue answer(const JsonValue& request, std::string_view token) {
+  std::optional<JsonObject> object = request.as_object();
   JsonValue id;
   if (object) {
     if (const JsonValue* found = object->find("id")) id = *found;
@@ -349,7 +349,7 @@ JsonValue answer(JsonValue request, std::string_view token) {
     return JsonValue(std::move(reply));
   };
   const JsonValue* sent = object ? object->find(kAuthTokenMember) : nullptr;
-  const std::string* sent_token = sent ? sent->as_string() : nullptr;
+  const std::optional<std::string> sent_token = sent ? sent->as_string() : std::nullopt;
   if (!sent_token) return refusal("missing auth_token");
   // Compared without an early exit, so timing does not reveal the prefix.
   unsigned char difference = sent_token->size() == token.size() ? 0 : 1;
@@ -359,18 +359,15 @@ JsonValue answer(JsonValue request, std::string_view token) {
   if (difference != 0) return refusal("wrong auth_token");
 
   const JsonValue* command = object->find("command");
-  if (command && command->as_string() && *command->as_string() == "ping") {
+  if (command && command->as_string() == "ping") {
     JsonObject reply;
     reply.set("command", JsonValue("ping"));
     reply.set("id", id);
     reply.set("reply", JsonValue("pong"));
     return JsonValue(std::move(reply));
   }
-  JsonObject echo;
-  for (const JsonObject::Member& member : *object) {
-    if (member.first != kAuthTokenMember) echo.set(member.first, member.second);
-  }
-  return JsonValue(std::move(echo));
+  object->erase(kAuthTokenMember);
+  return JsonValue(*object);
 }
 
 // A body of exactly `size` bytes: a JSON string of "x" characters.
@@ -446,7 +443,7 @@ class Connection {
     Result<JsonValue, JsonParseError> parsed = parse_json(*request);
     JsonValue reply;
     if (parsed) {
-      reply = answer(std::move(parsed).value(), token);
+      reply = answer(*parsed, token);
     } else {
       JsonObject refusal;
       refusal.set("error", JsonValue("invalid JSON: " + parsed.error().display()));

@@ -2,6 +2,7 @@
 // all of standard input as one JSON text; prints its compact form, or the
 // parse error, exactly as the host's JSON layer produces them.
 #include <errno.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,11 +14,18 @@
 
 namespace {
 
-// False on a read error (reported on standard error).
+// False on a read error (reported on standard error). A file is read into
+// a buffer of its size, so that no memory beyond the text is touched.
 bool read_all(int fd, std::string& out) {
+  struct stat st;
+  std::size_t size = 65536;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<std::size_t>(st.st_size) + 1;
+  // The text is made in this buffer; numbers may come out a little longer.
+  out.reserve(size + size / 32 + 64);
+  out.resize(size);
   std::size_t used = 0;
   for (;;) {
-    if (out.size() - used < 65536) out.resize(out.size() < 65536 ? 131072 : out.size() * 2);
+    if (used == out.size()) out.resize(out.size() * 2);
     const ssize_t n = read(fd, out.data() + used, out.size() - used);
     if (n == 0) break;
     if (n < 0) {
@@ -49,17 +57,13 @@ bool write_all(int fd, std::string_view bytes) {
 int main() {
   std::string input;
   if (!read_all(STDIN_FILENO, input)) return 2;
-  auto parsed = vk::parse_json(input);
+  // The compact text is made in the input's own buffer.
+  auto parsed = vk::parse_json(std::move(input));
   if (!parsed) {
     write_all(STDERR_FILENO, parsed.error().display() + "\n");
     return 1;
   }
-  // The input is no longer needed; free it before the text is built.
-  std::string().swap(input);
-  std::string text;
-  vk::serialize_json_to(*parsed, text);
-  text.push_back('\n');
-  if (!write_all(STDOUT_FILENO, text)) {
+  if (!write_all(STDOUT_FILENO, parsed->text()) || !write_all(STDOUT_FILENO, "\n")) {
     const int code = errno;
     std::fprintf(stderr, "vk-json: cannot write standard output: %s\n", std::strerror(code));
     return 2;
