@@ -682,10 +682,12 @@ class JsonParser {
     const Byte* p = cur_ + negative;
     if (p != end_ && *p >= '1' && *p <= '9') {
       const Byte* const digits = p++;
-      if constexpr (std::endian::native == std::endian::little) {
-        for (int run = 8; run == 8 && end_ - p >= 8; p += run) run = json_detail::leading_digits(json_detail::load8(p));
+      if (p != end_ && is_digit(*p)) {
+        if constexpr (std::endian::native == std::endian::little) {
+          for (int run = 8; run == 8 && end_ - p >= 8; p += run) run = json_detail::leading_digits(json_detail::load8(p));
+        }
+        while (p != end_ && is_digit(*p)) ++p;
       }
-      while (p != end_ && is_digit(*p)) ++p;
       if (p == end_ || (*p != '.' && *p != 'e' && *p != 'E')) {
         const auto count = static_cast<std::size_t>(p - digits);
         const std::string_view largest = negative ? "9223372036854775808" : "18446744073709551615";

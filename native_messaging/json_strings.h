@@ -79,30 +79,11 @@ inline const Byte* skip_string_bytes(const Byte* p, const Byte* end, std::uint64
 
 // Like skip_string_bytes, copying the bytes skipped to `w` as it goes; `w`
 // must have room for as many bytes as remain before `end`. Returns the
-// first byte not skipped and advances `w` past the bytes copied.
-inline const Byte* copy_string_bytes(const Byte* p, const Byte* end, char*& w) {
-  if constexpr (std::endian::native == std::endian::little) {
-    while (end - p >= 8) {
-      const std::uint64_t x = load8(p);
-      std::memcpy(w, &x, sizeof x);
-      const std::uint64_t m = string_stop_bytes(x);
-      if (m != 0) {
-        const int k = std::countr_zero(m) >> 3;
-        w += k;
-        return p + k;
-      }
-      p += 8;
-      w += 8;
-    }
-  }
-  while (p != end && *p != '"' && *p != '\\' && *p >= 0x20) *w++ = static_cast<char>(*p++);
-  return p;
-}
-
-// Like copy_string_bytes, ORing the bytes copied into `seen` as
-// skip_string_bytes does. Each word is loaded before it is stored, so `w`
-// may lie below `p` within the same buffer, at least eight bytes below.
-inline const Byte* copy_string_bytes(const Byte* p, const Byte* end, Byte*& w, std::uint64_t& seen) {
+// first byte not skipped and advances `w` past the bytes copied. Each word
+// is loaded before it is stored, so `w` may also lie in the same buffer at
+// least eight bytes below `p`.
+template <class Out>
+const Byte* copy_string_bytes(const Byte* p, const Byte* end, Out*& w, std::uint64_t& seen) {
   if constexpr (std::endian::native == std::endian::little) {
     while (end - p >= 8) {
       const std::uint64_t x = load8(p);
@@ -121,7 +102,7 @@ inline const Byte* copy_string_bytes(const Byte* p, const Byte* end, Byte*& w, s
   }
   while (p != end && *p != '"' && *p != '\\' && *p >= 0x20) {
     seen |= *p;
-    *w++ = *p++;
+    *w++ = static_cast<Out>(*p++);
   }
   return p;
 }
@@ -210,14 +191,15 @@ inline constexpr auto kEscapes = [] {
   return table;
 }();
 
-// Writes [p, end) with the JSON escapes at `w` (room for 6 bytes per input
-// byte) and returns the end of what was written.
+// Writes [p, end) with the JSON escapes at `w` and returns the end of what
+// was written. Up to 8 bytes past that end may be stored to as well.
 inline char* write_escaped(char* w, const char* p, const char* end) {
   // The bytes that end a plain run are exactly those the table escapes.
   const auto* in = reinterpret_cast<const Byte*>(p);
   const auto* in_end = reinterpret_cast<const Byte*>(end);
+  std::uint64_t seen = 0;  // not needed here
   for (;;) {
-    in = copy_string_bytes(in, in_end, w);
+    in = copy_string_bytes(in, in_end, w, seen);
     if (in == in_end) return w;
     const Escape& e = kEscapes.entries[*in++];
     std::memcpy(w, e.text, sizeof e.text);

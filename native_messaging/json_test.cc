@@ -34,6 +34,16 @@ JsonValue parse_ok(std::string_view input) {
 
 std::uint64_t bits(double d) { return std::bit_cast<std::uint64_t>(d); }
 
+// A repeatable stream of pseudo-random 64-bit numbers.
+auto xorshift(std::uint64_t state) {
+  return [state]() mutable {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+}
+
 struct Case {
   std::string input;
   std::string expected;
@@ -605,6 +615,43 @@ TEST(JsonValueText, SettingAStringMember) {
   }
 }
 
+// The text is written below the input still to be read, at a distance set
+// by whitespace and escapes before it: strings must come out whole at every
+// distance, including those shorter than the word the scanner copies.
+TEST(JsonParse, StringsAreWrittenWholeAtEveryDistanceBelowTheInput) {
+  const std::string content = "plain run longer than a word \\u00e9 caf\xC3\xA9 \\n tab\\t \\\" end";
+  const std::string written = "plain run longer than a word \xC3\xA9 caf\xC3\xA9 \\n tab\\t \\\" end";
+  for (std::size_t gap = 0; gap <= 20; ++gap) {
+    const std::string input = "[" + std::string(gap, ' ') + "\"" + content + "\",\"" + content + "\",{\"" + content +
+                              "\":\"x\\/y\"},\"short\"]";
+    EXPECT_EQ(outcome(input), "[\"" + written + "\",\"" + written + "\",{\"" + written + "\":\"x/y\"},\"short\"]")
+        << gap;
+  }
+}
+
+// Doubles of at most 15 digits are written from their own digits; that
+// must be what converting them and writing the double gives.
+TEST(JsonParse, ShortDecimalsAreWrittenAsTheirDoubles) {
+  auto next = xorshift(0x9E3779B97F4A7C15u);
+  for (int i = 0; i < 100000; ++i) {
+    std::uint64_t limit = 10;
+    for (std::uint64_t k = next() % 15; k > 0; --k) limit *= 10;
+    const std::uint64_t digits = next() % limit;
+    const int scale = static_cast<int>(next() % 45) - 22;
+    const bool negative = (next() & 1) != 0;
+    std::string text = (negative ? "-" : "") + std::to_string(digits);
+    // Half as a fraction, half with an exponent.
+    if (i % 2 == 0 && scale < 0 && static_cast<std::size_t>(-scale) < text.size() - negative) {
+      text.insert(text.size() - static_cast<std::size_t>(-scale), ".");
+    } else {
+      text += "e" + std::to_string(scale);
+    }
+    double value = 0;
+    ASSERT_TRUE(json_detail::decimal_to_double(digits, scale, value));
+    ASSERT_EQ(outcome(text), serialize_json(JsonValue(negative ? -value : value))) << text;
+  }
+}
+
 TEST(JsonParse, WhitespaceAndTopLevelKinds) {
   expect_outcomes({
       {" \t\r\n{ \"a\" :\t[ 1 ,\n2 ] } \r\n", R"({"a":[1,2]})"},
@@ -700,13 +747,7 @@ std::string reference_double_text(double v) {
 }
 
 TEST(JsonWrite, DoublesMatchShortestDigitsAcrossMagnitudes) {
-  std::uint64_t state = 0x2545F4914F6CDD1Du;
-  auto next = [&state] {
-    state ^= state << 13;
-    state ^= state >> 7;
-    state ^= state << 17;
-    return state;
-  };
+  auto next = xorshift(0x2545F4914F6CDD1Du);
   for (int i = 0; i < 200000; ++i) {
     double v = 0;
     switch (i % 4) {

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "native_messaging/test_private_dir.h"
 #include "tests/child_process.h"
 
 namespace vk {
@@ -60,6 +61,39 @@ TEST(VkJsonTool, HandlesAFullSizeFrame) {
   const testing::ChildOutput output = run_vk_json(input);
   EXPECT_TRUE(output.status.ok()) << output.err;
   EXPECT_EQ(output.out, expected);
+}
+
+// A file on standard input is read into a buffer of its size; the text is
+// made in that buffer, which must still take numbers written longer than
+// they were read.
+TEST(VkJsonTool, ReadsAFileOnStandardInput) {
+  std::string growing = "[";
+  std::string grown = "[";
+  for (int i = 0; i < 50000; ++i) {
+    growing += "1e15,-0,";
+    grown += "1000000000000000.0,-0.0,";
+  }
+  growing += "1E2]";
+  grown += "100.0]\n";
+  const ToolCase cases[] = {
+      {growing, grown, "", 0},
+      {"{\n  \"b\": [ 1 ,\n 2 ],\n  \"a\": \"\\u00e9\"\n}\n", "{\"a\":\"\xC3\xA9\",\"b\":[1,2]}\n", "", 0},
+      {"", "", "EOF while parsing a value at line 1 column 0\n", 1},
+      {"[1e15,\n1e15 x]", "", "expected `,` or `]` at line 2 column 6\n", 1},
+  };
+  const testing::PrivateDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  for (const ToolCase& c : cases) {
+    SCOPED_TRACE(c.input.substr(0, 40));
+    testing::ChildOptions options;
+    options.argv = {"/bin/sh", "-c", "exec \"$0\" < \"$1\"", VK_JSON_TOOL, dir.write_file("input.json", c.input)};
+    auto output = testing::run_child(options, "");
+    ASSERT_TRUE(output.ok()) << output.error().text();
+    EXPECT_EQ(output->out, c.out);
+    EXPECT_EQ(output->err, c.err);
+    EXPECT_TRUE(output->status.exited);
+    EXPECT_EQ(output->status.code, c.code);
+  }
 }
 
 }  // namespace
