@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "native_messaging/protocol.h"
+
 namespace vk {
 namespace {
 
@@ -49,13 +51,14 @@ class FakeChannels final : public HostChannels {
     if (exchange_error) return *exchange_error;
     return app_reply;
   }
-  Result<void> write_reply(const JsonValue& reply) override {
+  Result<void> write_reply(std::string_view frame) override {
     if (peer_fd >= 0) {
       char byte;
       peer_saw_close = ::recv(peer_fd, &byte, 1, MSG_DONTWAIT) == 0;
     }
     if (write_error) return *write_error;
-    replies.push_back(serialize_json(reply));
+    EXPECT_EQ(frame.substr(0, 4), encode_raw_frame(frame.substr(4)).substr(0, 4)) << "length field";
+    replies.emplace_back(frame.substr(4));
     return {};
   }
   void write_diagnostic(std::string_view line) override { diagnostics.append(line); }
@@ -137,6 +140,37 @@ TEST(HostLoop, ApplicationReplyPassesThroughAfterTheConnectionIsClosed) {
             (std::vector<std::string>{R"([null,{"no_id":true}])", R"([null,{"no_id":true}])"}));
   EXPECT_EQ(channels.diagnostics, "");
   EXPECT_TRUE(channels.peer_saw_close);
+}
+
+// Browsers drop the port on a frame above 1 MiB, so a reply whose text is
+// longer is replaced, whatever made it so.
+TEST(HostLoop, RepliesAboveTheFrameLimitBecomeErrorReplies) {
+  const std::string too_large =
+      R"({"error":"Tarnwick IPC error: IPC response too large","id":)";
+  struct Case {
+    const char* name;
+    const char* request;
+    std::size_t reply_text_size;  // a JSON string of this many bytes
+    std::string written;          // empty: the reply itself
+  };
+  const Case cases[] = {
+      {"at the limit", R"({"id":3})", 1'048'576, ""},
+      {"one byte above", R"({"id":3})", 1'048'577, too_large + "3}"},
+      {"one byte above, request without an id", "[3]", 1'048'577, too_large + "null}"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeChannels channels;
+    channels.requests = {c.request, R"({"id":4})"};
+    std::string text(c.reply_text_size - 2, 'x');
+    channels.app_reply = JsonValue(text);
+    run_host_loop(channels);
+    ASSERT_EQ(channels.replies.size(), 2u) << "the host goes on";
+    const std::string expected = c.written.empty() ? "\"" + text + "\"" : c.written;
+    EXPECT_TRUE(channels.replies[0] == expected) << channels.replies[0].substr(0, 80);
+    const std::string line = "[vellumkeep-native] IPC error after connect: IPC response too large\n";
+    EXPECT_EQ(channels.diagnostics, c.written.empty() ? "" : line + line);
+  }
 }
 
 TEST(HostLoop, UnreadableRequestEndsSilently) {

@@ -94,6 +94,12 @@ TEST(PeerFaults, PeerStoppingAtEveryByteOfItsReply) {
 // so a host that waited for it would hang.
 TEST(AnnouncedLengths, FromTheApplication) {
   const std::string full_size_string = "\"" + std::string(kLimit - 2, 'x') + "\"";
+  // Numbers are written in full: 1e15 as 1000000000000000.0. The first
+  // reply then needs 3,984,567 bytes, the second exactly the limit.
+  std::string many_1e15 = "[1e15";
+  while (many_1e15.size() < kLimit - 6) many_1e15 += ",1e15";
+  many_1e15 += "]";
+  const std::string padding(kLimit - 23, 'x');
   struct Case {
     const char* name;
     PeerAnswer answer;
@@ -105,7 +111,12 @@ TEST(AnnouncedLengths, FromTheApplication) {
       {"1,048,576", {length_only(kLimit) + full_size_string}, full_size_string},
       {"1,048,577", {length_only(kLimit + 1), false}, ipc_error_reply("IPC response too large", u64(3))},
       {"0xFFFFFFFF", {length_only(0xFFFFFFFF), false}, ipc_error_reply("IPC response too large", u64(4))},
+      {"1,048,571 bytes that grow to 3,984,567", {reply_frame(many_1e15)},
+       ipc_error_reply("IPC response too large", u64(5))},
+      {"fewer bytes that grow to 1,048,576", {reply_frame("[\"" + padding + "\",1e15]")},
+       "[\"" + padding + "\",1000000000000000.0]"},
   };
+  ASSERT_EQ(many_1e15.size(), 1'048'571u);
   Stage stage([&](std::size_t index, const std::string&) { return cases.at(index).answer; });
   ASSERT_TRUE(stage.peer);
   Result<ChildProcess> host = ChildProcess::spawn(host_options(stage.dir));
@@ -122,7 +133,8 @@ TEST(AnnouncedLengths, FromTheApplication) {
   Result<ChildOutput> rest = host->communicate();
   ASSERT_TRUE(rest) << rest.error().text();
   EXPECT_EQ(rest->err, ipc_error_line("EOF while parsing a value at line 1 column 0") +
-                           ipc_error_line("IPC response too large") + ipc_error_line("IPC response too large"));
+                           ipc_error_line("IPC response too large") + ipc_error_line("IPC response too large") +
+                           ipc_error_line("IPC response too large"));
   EXPECT_TRUE(rest->status.ok()) << rest->status.describe();
   expect_no_token(*rest);
   EXPECT_LT(max_child_rss_kib(), kMaxChildRssKib);
