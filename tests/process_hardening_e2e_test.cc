@@ -43,11 +43,16 @@ std::string proc_path(pid_t pid, std::string_view entry) {
   return "/proc/" + std::to_string(pid) + "/" + std::string(entry);
 }
 
+// Sends `request` to the host and returns the body of its reply.
+Result<std::string> round_trip(ChildProcess& host, std::string_view request) {
+  if (Result<void> sent = host.write_stdin(frame(request)); !sent) return std::move(sent).error();
+  return read_host_frame(host);
+}
+
 // Sends one request the host can only answer with an error (nothing is set
 // up yet), so the host is known to be past its start.
 void warm_up(ChildProcess& host) {
-  ASSERT_TRUE(host.write_stdin(frame(R"({"id":0})")));
-  Result<std::string> reply = read_host_frame(host);
+  Result<std::string> reply = round_trip(host, R"({"id":0})");
   ASSERT_TRUE(reply) << reply.error().text();
 }
 
@@ -177,8 +182,7 @@ TEST(TokenCopies, NoneLeftInTheHostsMemoryAfterItsRequests) {
   Result<ChildProcess> host = ChildProcess::spawn(host_options(dir));
   ASSERT_TRUE(host) << host.error().text();
   // The token is read, then there is no socket to connect to.
-  ASSERT_TRUE(host->write_stdin(frame(R"({"id":1})")));
-  Result<std::string> refused = read_host_frame(*host);
+  Result<std::string> refused = round_trip(*host, R"({"id":1})");
   ASSERT_TRUE(refused) << refused.error().text();
   EXPECT_EQ(*refused, cannot_reach_reply(os_error(ENOENT), u64(1)));
 
@@ -201,8 +205,7 @@ TEST(TokenCopies, NoneLeftInTheHostsMemoryAfterItsRequests) {
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.name);
-    ASSERT_TRUE(host->write_stdin(frame(step.request)));
-    Result<std::string> reply = read_host_frame(*host);
+    Result<std::string> reply = round_trip(*host, step.request);
     ASSERT_TRUE(reply) << reply.error().text();
     EXPECT_EQ(*reply, step.reply);
   }
