@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -97,6 +99,58 @@ TEST_F(KeychainTest, FailedAddWithoutAnOldItemLeavesNothing) {
             (KeychainStoreResult{false, errSecDiskFull}));
   EXPECT_EQ(store->calls, (Calls{"copyMatching", "remove", "add"}));
   EXPECT_TRUE(store->items.empty());
+}
+
+TEST_F(KeychainTest, StoreStopsWhenTheFirstReadCannotUseTheKeychain) {
+  // Refused by the person, nobody to ask, out of reach: asking again or
+  // deleting could only make it worse.
+  for (OSStatus refused : {errSecUserCanceled, errSecInteractionNotAllowed, errSecNotAvailable}) {
+    SCOPED_TRACE(refused);
+    store->calls.clear();
+    put("svc", "k", "old");
+    store->failNextCopy = {refused};
+    EXPECT_EQ(manager.storeInKeychain("k", "new", "svc"), (KeychainStoreResult{false, refused}));
+    EXPECT_EQ(store->calls, (Calls{"copyMatching"}));
+    EXPECT_EQ(stored("svc", "k"), "old");
+  }
+}
+
+TEST_F(KeychainTest, KeychainThatReplacesInPlaceUpdatesAnExistingItem) {
+  store->replacesInPlace = true;
+  struct Case {
+    const char* name;
+    std::optional<std::string> old;
+    std::deque<OSStatus> failUpdate;
+    KeychainStoreResult expected;
+    Calls calls;
+    std::string after;
+  };
+  const std::vector<Case> cases = {
+      {"existing item", "old", {}, {true, 0}, {"copyMatching", "update"}, "new"},
+      {"update refused", "old", {errSecIO}, {false, errSecIO}, {"copyMatching", "update"}, "old"},
+      {"no item", std::nullopt, {}, {true, 0}, {"copyMatching", "remove", "add"}, "new"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    store->items.clear();
+    store->calls.clear();
+    if (c.old) put("svc", "k", *c.old);
+    store->failNextUpdate = c.failUpdate;
+    EXPECT_EQ(manager.storeInKeychain("k", "new", "svc"), c.expected);
+    EXPECT_EQ(store->calls, c.calls);
+    EXPECT_EQ(stored("svc", "k"), c.after);
+  }
+}
+
+TEST_F(KeychainTest, EachPublicOperationIsOneKeychainOperation) {
+  put("svc", "k", "old");
+  store->failNextAdd = {errSecDiskFull};  // a store that takes every step
+  (void)manager.storeInKeychain("k", "new", "svc");
+  (void)manager.retrieveFromKeychain("k", "svc");
+  (void)manager.deleteFromKeychain("k", "svc");
+  EXPECT_EQ(store->calls.size(), 6u);
+  EXPECT_EQ(store->callsOutsideOperations, 0);
+  EXPECT_EQ(store->operationDepth, 0);
 }
 
 TEST_F(KeychainTest, IllFormedValueIsRefusedBeforeTheKeychainIsTouched) {

@@ -254,11 +254,12 @@ TEST_F(FprintdBiometricsTest, SensorClaimedByAnotherConnectionIsSystemCancel) {
 }
 
 TEST_F(FprintdBiometricsTest, NoFingerBeforeTheDeadlineReleasesTheSensor) {
-  settings_.verify_limit = 300ms;
+  settings_.verify_limit = 1s;
+  settings_.cleanup_limit = 300ms;
   auto quick = makeFprintdPlatform(settings_);
   const Reply reply = evaluate(*quick);
   ASSERT_EQ(reply.count, 1);
-  EXPECT_EQ(codeOf(reply), kLAErrorSystemCancel);
+  EXPECT_EQ(codeOf(reply), kLAErrorAppCancel);
   EXPECT_EQ(claimant(), "");
 }
 
@@ -304,6 +305,47 @@ TEST_F(FprintdBiometricsTest, ReasonIsShownAsANotificationWhileWaiting) {
   g_variant_unref(calls);
   EXPECT_EQ(methods, (std::vector<std::string>{"Notify", "CloseNotification"}));
   EXPECT_EQ(body, "Unlock the vault");
+}
+
+TEST_F(FprintdBiometricsTest, FrozenFprintdCostsOneDeadlinePerCheck) {
+  settings_.call_limit = 1500ms;
+  auto quick = makeFprintdPlatform(settings_);
+  ASSERT_EQ(kill(fprintd_->pid(), SIGSTOP), 0);
+  const auto started = std::chrono::steady_clock::now();
+  // What one availability check asks of one context.
+  auto context = quick->makeContext();
+  const std::int64_t type = context->biometryType();
+  const CanEvaluateAnswer answer =
+      context->canEvaluatePolicy(kPolicyDeviceOwnerAuthenticationWithBiometrics);
+  const auto took = std::chrono::steady_clock::now() - started;
+  ASSERT_EQ(kill(fprintd_->pid(), SIGCONT), 0);
+
+  EXPECT_EQ(type, 0);
+  EXPECT_FALSE(answer.can_evaluate);
+  ASSERT_TRUE(answer.error.has_value());
+  EXPECT_EQ(answer.error->code, kLAErrorBiometryNotAvailable);
+  EXPECT_LT(took, settings_.call_limit * 3 / 2);
+}
+
+TEST_F(FprintdBiometricsTest, SensorIsFreeWhenTheCallerStopsWaiting) {
+  // A frozen notification service holds up the reason notification.
+  MockService notifications("notification_daemon", "org.freedesktop.Notifications");
+  ASSERT_TRUE(notifications.ready());
+  ASSERT_EQ(kill(notifications.pid(), SIGSTOP), 0);
+  settings_.verify_limit = 3s;
+  settings_.cleanup_limit = 1s;
+  auto quick = makeFprintdPlatform(settings_);
+
+  // No finger; the caller waits as long as the manager would, from the moment
+  // the evaluation started.
+  const Reply abandoned = evaluate(*quick, settings_.verify_limit);
+  EXPECT_EQ(abandoned.count, 1);
+  EXPECT_EQ(codeOf(abandoned), kLAErrorAppCancel);
+  // A retry right away gets the sensor.
+  queueStatuses({{"verify-match", true}});
+  const Reply retry = evaluate(*quick);
+  EXPECT_TRUE(retry.success);
+  EXPECT_EQ(codeOf(retry), std::nullopt);
 }
 
 TEST(FprintdBiometricsWithoutFprintd, NotAvailableAtOnce) {
