@@ -29,7 +29,8 @@ std::string_view sandbox_kind_name(SandboxKind kind) {
 
 std::optional<Sandbox> sandbox_of(std::string_view directory, std::string_view home) {
   if (home.empty()) return std::nullopt;
-  if (auto flatpak = sandbox_below(directory, join_path(home, kFlatpakApps), SandboxKind::flatpak)) {
+  if (auto flatpak =
+          sandbox_below(directory, join_path(home, kFlatpakApps), SandboxKind::flatpak)) {
     return flatpak;
   }
   return sandbox_below(directory, join_path(home, kSnaps), SandboxKind::snap);
@@ -74,38 +75,39 @@ std::string_view proxied_environment_note() {
 
 std::string flatpak_advice(const FlatpakRegistration& r) {
   const std::string& app = r.flatpak.app;
-  const std::string folder = join_path(r.flatpak.root, kWrapperFolder);
-  const std::string wrapper = join_path(folder, kWrapperName);
-  std::string install = "vk-install-host-manifest install --manifest-dir=" +
-                        shell_quote(r.manifest_directory) +
-                        " --format=" + std::string(format_name(r.format)) +
-                        " --host-path=" + shell_quote(wrapper);
-  for (const std::string& option : r.install_options) install += " " + shell_quote(option);
+  const std::string unquoted_folder = join_path(r.flatpak.root, kWrapperFolder);
+  const std::string folder = shell_quote(unquoted_folder);
+  const std::string wrapper = shell_quote(join_path(unquoted_folder, kWrapperName));
+  std::string text = std::string(r.browser) + " is installed as Flatpak " + app;
+  text += ", which reads manifests only inside its sandbox and cannot start a program outside it.";
+  text += " To let it start the host, run:\n\n";
   // Unindented, so the block can be pasted into a shell as it stands.
-  return std::string(r.browser) + " is installed as Flatpak " + app +
-         ", which reads manifests only inside its sandbox and cannot start a program outside "
-         "it. To let it start the host, run:\n\n"
-         "# WARNING: the override lets " + app + ", and anything that takes it over, run any "
-         "program as you outside its sandbox.\n"
-         "flatpak override --user --talk-name=org.freedesktop.Flatpak " + app + "\n"
-         "mkdir -p " + shell_quote(folder) + "\n"
-         "cat > " + shell_quote(wrapper) + " <<'EOF'\n"
-         "#!/bin/sh\n"
-         "exec flatpak-spawn --host --watch-bus " + shell_quote(r.host_path) + " \"$@\"\n"
-         "EOF\n"
-         "chmod 755 " + shell_quote(wrapper) + "\n" + install + "\n\n" +
-         std::string(proxied_environment_note());
+  text += "# WARNING: the override lets " + app;
+  text += ", and anything that takes it over, run any program as you outside its sandbox.\n";
+  text += "flatpak override --user --talk-name=org.freedesktop.Flatpak " + app + "\n";
+  text += "mkdir -p " + folder + "\n";
+  text += "cat > " + wrapper + " <<'EOF'\n#!/bin/sh\n";
+  text += "exec flatpak-spawn --host --watch-bus " + shell_quote(r.host_path) + " \"$@\"\nEOF\n";
+  text += "chmod 755 " + wrapper + "\n";
+  text += "vk-install-host-manifest install --manifest-dir=" + shell_quote(r.manifest_directory);
+  text += " --format=" + std::string(format_name(r.format)) + " --host-path=" + wrapper;
+  for (const std::string& option : r.install_options) text += " " + shell_quote(option);
+  text += "\n\n";
+  text += proxied_environment_note();
+  return text;
 }
 
 std::string snap_advice(const BrowserInfo& browser, std::string_view portal_folder) {
-  const std::string name(browser.display_name);
+  std::string text = std::string(browser.display_name) + " is installed as a snap, which ";
   if (browser.snap_hosts == SnapHosts::portal) {
-    return name + " is installed as a snap, which reads " + std::string(portal_folder) +
-           " through the desktop portal and asks you once whether the add-on may start the "
-           "host. " + std::string(proxied_environment_note());
+    text += "reads " + std::string(portal_folder);
+    text += " through the desktop portal and asks you once whether the add-on may start the host. ";
+    text += proxied_environment_note();
+    return text;
   }
-  return name + " is installed as a snap, which cannot start native-messaging hosts at all; "
-         "use a " + name + " that is not a snap with Tarnwick.\n";
+  text += "cannot start native-messaging hosts at all; use a " + std::string(browser.display_name);
+  text += " that is not a snap with Tarnwick.\n";
+  return text;
 }
 
 }  // namespace vk

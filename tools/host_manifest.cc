@@ -63,21 +63,21 @@ constexpr BrowserInfo kBrowsers[] = {
     // Chrome's channels share its machine-wide folder.
     {"chrome-beta", "Google Chrome Beta", ManifestFormat::chromium,
      "google-chrome-beta/NativeMessagingHosts", "etc/opt/chrome/native-messaging-hosts", "",
-     "Google/Chrome Beta/NativeMessagingHosts", "Library/Google/Chrome/NativeMessagingHosts", "", "",
-     SnapHosts::none},
+     "Google/Chrome Beta/NativeMessagingHosts", "Library/Google/Chrome/NativeMessagingHosts", "",
+     "", SnapHosts::none},
     {"chrome-dev", "Google Chrome Dev", ManifestFormat::chromium,
      "google-chrome-unstable/NativeMessagingHosts", "etc/opt/chrome/native-messaging-hosts", "",
      "Google/Chrome Dev/NativeMessagingHosts", "Library/Google/Chrome/NativeMessagingHosts", "", "",
      SnapHosts::none},
     {"chrome-canary", "Google Chrome Canary", ManifestFormat::chromium, "", "", "",
-     "Google/Chrome Canary/NativeMessagingHosts", "Library/Google/Chrome/NativeMessagingHosts", "", "",
-     SnapHosts::none},
+     "Google/Chrome Canary/NativeMessagingHosts", "Library/Google/Chrome/NativeMessagingHosts", "",
+     "", SnapHosts::none},
     {"chromium", "Chromium", ManifestFormat::chromium, "chromium/NativeMessagingHosts",
      "etc/chromium/native-messaging-hosts", "", "Chromium/NativeMessagingHosts",
-     "Library/Application Support/Chromium/NativeMessagingHosts", "org.chromium.Chromium", "chromium",
-     SnapHosts::never},
-    {"brave", "Brave", ManifestFormat::chromium, "BraveSoftware/Brave-Browser/NativeMessagingHosts", "",
-     "", "BraveSoftware/Brave-Browser/NativeMessagingHosts", "", "com.brave.Browser", "",
+     "Library/Application Support/Chromium/NativeMessagingHosts", "org.chromium.Chromium",
+     "chromium", SnapHosts::never},
+    {"brave", "Brave", ManifestFormat::chromium, "BraveSoftware/Brave-Browser/NativeMessagingHosts",
+     "", "", "BraveSoftware/Brave-Browser/NativeMessagingHosts", "", "com.brave.Browser", "",
      SnapHosts::none},
     {"brave-beta", "Brave Beta", ManifestFormat::chromium,
      "BraveSoftware/Brave-Browser-Beta/NativeMessagingHosts", "", "",
@@ -100,8 +100,8 @@ constexpr BrowserInfo kBrowsers[] = {
      "usr/lib/mozilla/native-messaging-hosts", "usr/lib64/mozilla/native-messaging-hosts",
      "Mozilla/NativeMessagingHosts", "Library/Application Support/Mozilla/NativeMessagingHosts",
      "org.mozilla.firefox", "firefox", SnapHosts::portal},
-    {"librewolf", "LibreWolf", ManifestFormat::firefox, ".librewolf/native-messaging-hosts", "", "", "",
-     "", "io.gitlab.librewolf-community", "", SnapHosts::none},
+    {"librewolf", "LibreWolf", ManifestFormat::firefox, ".librewolf/native-messaging-hosts", "", "",
+     "", "", "io.gitlab.librewolf-community", "", SnapHosts::none},
 };
 
 // An absolute path, as the XDG base-directory rules demand of their variables.
@@ -191,8 +191,8 @@ ConfigHome chromium_config_home(const char* chrome_config_home, const char* xdg_
   return config;
 }
 
-Result<std::vector<std::string>> manifest_directories(const BrowserInfo& browser, Os os, Scope scope,
-                                                      const LocationBase& base) {
+Result<std::vector<std::string>> manifest_directories(const BrowserInfo& browser, Os os,
+                                                      Scope scope, const LocationBase& base) {
   const bool on_linux = os == Os::linux_os;
   std::vector<std::string> directories;
   if (scope == Scope::user) {

@@ -80,8 +80,8 @@ struct LocationBase {
 // Where the Chromium family keeps its per-user folders on Linux, and which
 // variable said so.
 struct ConfigHome {
-  std::string path;             // empty: home/.config
-  std::string_view variable;    // "CHROME_CONFIG_HOME", "XDG_CONFIG_HOME" or empty
+  std::string path;                       // empty: home/.config
+  std::string_view variable;              // "CHROME_CONFIG_HOME", "XDG_CONFIG_HOME" or empty
   std::vector<std::string_view> ignored;  // variables set to a relative path
 };
 // $CHROME_CONFIG_HOME wins over $XDG_CONFIG_HOME, as in the browsers
@@ -92,8 +92,8 @@ ConfigHome chromium_config_home(const char* chrome_config_home, const char* xdg_
 // Directories where `browser` reads manifests on `os` in `scope`, first the
 // one the installer writes to. Fails for a browser that has no established
 // folder there.
-Result<std::vector<std::string>> manifest_directories(const BrowserInfo& browser, Os os, Scope scope,
-                                                      const LocationBase& base);
+Result<std::vector<std::string>> manifest_directories(const BrowserInfo& browser, Os os,
+                                                      Scope scope, const LocationBase& base);
 
 // "<name>.json".
 std::string manifest_file_name(std::string_view host_name);

@@ -321,7 +321,8 @@ Places find_places(const Options& options) {
   places.base.root = options.root;
   // Another home is staged as a fresh login sees it: the variables belong to this session.
   if (!options.home && options.os == Os::linux_os) {
-    places.config = chromium_config_home(std::getenv("CHROME_CONFIG_HOME"), std::getenv("XDG_CONFIG_HOME"));
+    places.config =
+        chromium_config_home(std::getenv("CHROME_CONFIG_HOME"), std::getenv("XDG_CONFIG_HOME"));
     places.base.config_home = places.config.path;
   }
   return places;
@@ -332,7 +333,8 @@ struct Target {
   const BrowserInfo* browser;  // null for --manifest-dir
   std::string_view scope;      // "user", "system", "dir" or the sandbox kind
   ManifestFormat format;
-  std::vector<std::string> directories;  // the first is written; the rest only where their build lives
+  // The first is written; the rest only where their browser build lives.
+  std::vector<std::string> directories;
   std::optional<Sandbox> sandbox;
   bool under_root = false;  // its manifests name hosts inside --root
 };
@@ -371,17 +373,20 @@ std::vector<Target> flatpak_targets(const Options& options, const Places& places
   if (options.os != Os::linux_os) return targets;
   for (const Target& named : named_targets(options, places, {Scope::user}, nullptr)) {
     if (auto flatpak = flatpak_of(*named.browser, places.base.home)) {
-      targets.push_back({named.browser, "flatpak", named.format,
-                         {flatpak_manifest_directory(*named.browser, *flatpak)}, flatpak, false});
+      std::vector<std::string> folder = {flatpak_manifest_directory(*named.browser, *flatpak)};
+      targets.push_back(
+          {named.browser, "flatpak", named.format, std::move(folder), flatpak, false});
     }
   }
   return targets;
 }
 
 Target custom_target(const Options& options, const Places& places) {
-  Target target{nullptr, "dir", options.format.value_or(ManifestFormat::chromium),
-                {*options.manifest_dir}, std::nullopt, false};
-  if (options.os == Os::linux_os) target.sandbox = sandbox_of(*options.manifest_dir, places.base.home);
+  const ManifestFormat format = options.format.value_or(ManifestFormat::chromium);
+  Target target{nullptr, "dir", format, {*options.manifest_dir}, std::nullopt, false};
+  if (options.os == Os::linux_os) {
+    target.sandbox = sandbox_of(*options.manifest_dir, places.base.home);
+  }
   if (target.sandbox) target.scope = sandbox_kind_name(target.sandbox->kind);
   return target;
 }
@@ -391,7 +396,9 @@ Target custom_target(const Options& options, const Places& places) {
 std::vector<std::string> registration_options(const Options& options, ManifestFormat format) {
   std::vector<std::string> extra;
   if (format == ManifestFormat::chromium) {
-    for (const auto& origin : options.allowed_origins) extra.push_back("--allowed-origin=" + origin);
+    for (const auto& origin : options.allowed_origins) {
+      extra.push_back("--allowed-origin=" + origin);
+    }
   } else {
     for (const auto& id : options.allowed_extensions) extra.push_back("--allowed-extension=" + id);
   }
@@ -416,35 +423,43 @@ std::optional<std::string> sandbox_refusal(const Options& options, const Places&
       if (browser.snap_name != sandbox.app || browser.snap_hosts != SnapHosts::portal) continue;
       auto folders = manifest_directories(browser, Os::linux_os, Scope::user, places.base);
       if (!folders) continue;
-      text += snap_advice(browser, folders->front()) + "Register it there with --browser=" +
-              std::string(browser.name) + ".\n";
+      text += snap_advice(browser, folders->front()) +
+              "Register it there with --browser=" + std::string(browser.name) + ".\n";
     }
     return text;
   }
   if (sandbox_can_start(sandbox, *options.host_path)) return std::nullopt;
+  std::string_view browser = "This browser";
+  for (const BrowserInfo& known : known_browsers()) {
+    if (known.flatpak_id == sandbox.app) browser = known.display_name;
+  }
   const auto extra = registration_options(options, target.format);
   return *options.host_path + " is outside the " + where + ", which cannot start it\n" +
-         flatpak_advice({"This browser", sandbox, *options.manifest_dir, target.format,
-                         *options.host_path, extra});
+         flatpak_advice(
+             {browser, sandbox, *options.manifest_dir, target.format, *options.host_path, extra});
 }
 
 // For each chosen browser also packaged as Flatpak or snap here, what it takes
 // to use the host there. Nothing is written into a sandbox unasked.
-void explain_sandboxes(const Options& options, const Places& places, const std::vector<Target>& targets) {
+void explain_sandboxes(const Options& options, const Places& places,
+                       const std::vector<Target>& targets) {
   if (options.os != Os::linux_os) return;
   std::set<const BrowserInfo*> explained;
   for (const Target& target : targets) {
     const BrowserInfo& browser = *target.browser;
     if (!explained.insert(&browser).second) continue;
-    if (auto flatpak = flatpak_of(browser, places.base.home); flatpak && is_directory(flatpak->root)) {
+    if (auto flatpak = flatpak_of(browser, places.base.home);
+        flatpak && is_directory(flatpak->root)) {
       const auto extra = registration_options(options, browser.format);
       print_out("\n" + flatpak_advice({browser.display_name, *flatpak,
-                                        flatpak_manifest_directory(browser, *flatpak), browser.format,
-                                        *options.host_path, extra}));
+                                       flatpak_manifest_directory(browser, *flatpak),
+                                       browser.format, *options.host_path, extra}));
     }
     if (browser.snap_name.empty()) continue;
-    const std::string snap_bin = join_path(join_path(places.base.root, "snap/bin"), browser.snap_name);
-    if (is_directory(join_path(join_path(places.base.home, "snap"), browser.snap_name)) || exists(snap_bin)) {
+    const std::string snap_bin =
+        join_path(join_path(places.base.root, "snap/bin"), browser.snap_name);
+    if (is_directory(join_path(join_path(places.base.home, "snap"), browser.snap_name)) ||
+        exists(snap_bin)) {
       auto user = manifest_directories(browser, options.os, Scope::user, places.base);
       print_out("\n" + snap_advice(browser, user ? user->front() : "its usual folders"));
     }
@@ -456,8 +471,8 @@ void explain_sandboxes(const Options& options, const Places& places, const std::
 void report_config_home(const Places& places, const std::vector<Target>& targets) {
   bool relevant = false;
   for (const Target& target : targets) {
-    relevant = relevant || (target.browser != nullptr && target.format == ManifestFormat::chromium &&
-                            target.scope == "user");
+    relevant = relevant || (target.browser != nullptr &&
+                            target.format == ManifestFormat::chromium && target.scope == "user");
   }
   if (!relevant) return;
   for (std::string_view ignored : places.config.ignored) {
@@ -482,9 +497,11 @@ std::string describe_manifest(const std::string& path, const Target& target, con
   const std::string& host_path = *host->as_string();
   std::string description = "-> " + host_path;
   if (target.sandbox && !sandbox_can_start(*target.sandbox, host_path)) {
-    return description + " (outside the " + std::string(sandbox_kind_name(target.sandbox->kind)) + ")";
+    const std::string kind(sandbox_kind_name(target.sandbox->kind));
+    return description + " (outside the " + kind + ")";
   }
-  const std::string on_disk = target.under_root ? join_path(places.base.root, host_path) : host_path;
+  const std::string on_disk =
+      target.under_root ? join_path(places.base.root, host_path) : host_path;
   struct stat info {};
   if (host_path.empty() || host_path.front() != '/' || stat(on_disk.c_str(), &info) != 0) {
     return description + " (missing)";
@@ -522,7 +539,9 @@ int run_install(const Options& options, const Places& places) {
     } else {
       targets.push_back(custom_target(options, places));
       if (targets.back().sandbox) {
-        if (auto refusal = sandbox_refusal(options, places, targets.back())) refusals.push_back(*refusal);
+        if (auto refusal = sandbox_refusal(options, places, targets.back())) {
+          refusals.push_back(*refusal);
+        }
       }
       if (options.scope && !(targets.back().sandbox && options.scope == Scope::system)) {
         errors.emplace_back("--manifest-dir names the folder itself; drop --" +
@@ -544,7 +563,8 @@ int run_install(const Options& options, const Places& places) {
     needs_extension = needs_extension || target.format == ManifestFormat::firefox;
   }
   if (needs_origin && options.allowed_origins.empty()) {
-    errors.emplace_back("the Chromium format needs at least one --allowed-origin=chrome-extension://<id>/");
+    errors.emplace_back(
+        "the Chromium format needs at least one --allowed-origin=chrome-extension://<id>/");
   }
   if (needs_extension && options.allowed_extensions.empty()) {
     errors.emplace_back("the Firefox format needs at least one --allowed-extension=<add-on id>");
@@ -596,7 +616,8 @@ int run_install(const Options& options, const Places& places) {
 
 // The folders list and remove look into: the --manifest-dir, or the named
 // browsers' folders in the chosen scopes.
-std::vector<Target> existing_locations(const Options& options, const Places& places, bool both_scopes) {
+std::vector<Target> existing_locations(const Options& options, const Places& places,
+                                       bool both_scopes) {
   if (options.manifest_dir) return {custom_target(options, places)};
   std::vector<Scope> scopes;
   if (options.scope) scopes = {*options.scope};
@@ -627,9 +648,11 @@ int run_list(const Options& options, const Places& places) {
     for (Target& flatpak : flatpak_targets(options, places)) targets.push_back(std::move(flatpak));
   }
   report_config_home(places, targets);
-  const bool found = for_each_manifest(options, targets, [&](const Target& target, const std::string& path) {
-    print_out(target_label(target) + " " + path + " " + describe_manifest(path, target, places) + "\n");
-  });
+  const bool found =
+      for_each_manifest(options, targets, [&](const Target& target, const std::string& path) {
+        print_out(target_label(target) + " " + path + " " +
+                  describe_manifest(path, target, places) + "\n");
+      });
   if (!found) print_out("no " + manifest_file_name(options.name) + " manifest installed\n");
   return 0;
 }
@@ -638,16 +661,17 @@ int run_remove(const Options& options, const Places& places) {
   const std::vector<Target> targets = existing_locations(options, places, false);
   report_config_home(places, targets);
   int status = 0;
-  const bool found = for_each_manifest(options, targets, [&](const Target&, const std::string& path) {
-    if (options.dry_run) {
-      print_out("would remove " + path + "\n");
-    } else if (unlink(path.c_str()) != 0) {
-      print_error(Error::from_errno(errno).prefixed("cannot remove " + path + ": ").text());
-      status = kExitFailure;
-    } else {
-      print_out("removed " + path + "\n");
-    }
-  });
+  const bool found =
+      for_each_manifest(options, targets, [&](const Target&, const std::string& path) {
+        if (options.dry_run) {
+          print_out("would remove " + path + "\n");
+        } else if (unlink(path.c_str()) != 0) {
+          print_error(Error::from_errno(errno).prefixed("cannot remove " + path + ": ").text());
+          status = kExitFailure;
+        } else {
+          print_out("removed " + path + "\n");
+        }
+      });
   if (!found) print_out("no " + manifest_file_name(options.name) + " manifest to remove\n");
   return status;
 }

@@ -523,7 +523,7 @@ TEST_F(InstallerTest, SandboxFoldersTakeOnlyHostsTheSandboxCanStart) {
        p + "warning: "},
       {{"--manifest-dir=" + folder, "--format=chromium", "--host-path=" + kHost}, 2,
        p + kHost + " is outside the flatpak com.brave.Browser, which cannot start it\n"
-           "This browser is installed as Flatpak com.brave.Browser"},
+           "Brave is installed as Flatpak com.brave.Browser"},
       {{"--manifest-dir=" + folder, "--format=chromium", "--host-path=" + app + "/../host"}, 2,
        p + app + "/../host is outside the flatpak com.brave.Browser"},
       {{"--manifest-dir=" + folder, "--format=chromium", "--host-path=" + app + "/host", "--system"}, 2,
