@@ -94,7 +94,8 @@ class ChromiumRun(BrowserRun):
         super().prepare()
         for name, allowed_id in ((HOST_NAME, self.ext_id), (FORBIDDEN_HOST_NAME, OTHER_EXTENSION_ID)):
             self.install_manifest(
-                ["--browser=chromium", "--name=" + name, f"--allowed-origin=chrome-extension://{allowed_id}/"],
+                ["--browser=chromium", "--name=" + name,
+                 f"--allowed-origin=chrome-extension://{allowed_id}/"],
                 os.path.join(self.profile, "NativeMessagingHosts", name + ".json"))
 
     def start_browser(self):

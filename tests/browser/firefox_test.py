@@ -120,8 +120,9 @@ class FirefoxRun(BrowserRun):
         with open(os.path.join(self.profile, "user.js"), "w", encoding="utf-8") as f:
             f.write(USER_PREFS)
         for name, allowed_id in ((HOST_NAME, ADDON_ID), (FORBIDDEN_HOST_NAME, OTHER_ADDON_ID)):
-            self.install_manifest(["--browser=firefox", "--name=" + name, "--allowed-extension=" + allowed_id],
-                                  os.path.join(self.manifests, name + ".json"))
+            self.install_manifest(
+                ["--browser=firefox", "--name=" + name, "--allowed-extension=" + allowed_id],
+                os.path.join(self.manifests, name + ".json"))
 
     def start_browser(self):
         env = self.browser_environment()
@@ -170,7 +171,8 @@ class FirefoxRun(BrowserRun):
         installed = self.marionette.call("Addon:Install", {"path": extension, "temporary": True})
         if installed.get("value") != ADDON_ID:
             raise Failure(f"Addon:Install gave {installed}, expected {ADDON_ID}")
-        host = self.chrome_script(f"return WebExtensionPolicy.getByID({json.dumps(ADDON_ID)}).mozExtensionHostname")
+        host = self.chrome_script(
+            f"return WebExtensionPolicy.getByID({json.dumps(ADDON_ID)}).mozExtensionHostname")
         self.marionette.call("WebDriver:Navigate", {"url": f"moz-extension://{host}/test.html"})
         wait_for(lambda: self.evaluate("document.title") == "ready", STARTUP_TIMEOUT_S, "test page")
 
@@ -180,10 +182,14 @@ class FirefoxRun(BrowserRun):
         and the clock here starts before the port is closed, so an exit seen
         sooner is the host's own."""
         self.run_phase("hold")
+
+        def only_host():
+            found = self.host_processes()
+            return found[0] if len(found) == 1 else None
+
         # The hosts of earlier, finished requests are leaving meanwhile.
-        pids = wait_for(lambda: (lambda found: found if len(found) == 1 else None)(self.host_processes()),
-                        STOP_TIMEOUT_S, "exactly the held port's host running")
-        watch = os.pidfd_open(pids[0])
+        pid = wait_for(only_host, STOP_TIMEOUT_S, "exactly the held port's host running")
+        watch = os.pidfd_open(pid)
         try:
             started = time.monotonic()
             self.evaluate("vkRelease()")
@@ -192,9 +198,10 @@ class FirefoxRun(BrowserRun):
         finally:
             os.close(watch)
         if not exited:
-            raise Failure(f"host {pids[0]} still running {STOP_TIMEOUT_S} s after its port closed")
+            raise Failure(f"host {pid} still running {STOP_TIMEOUT_S} s after its port closed")
         if elapsed >= FIREFOX_KILL_AFTER_S:
-            raise Failure(f"host took {elapsed:.2f} s to leave; Firefox kills it after {FIREFOX_KILL_AFTER_S} s")
+            raise Failure(f"host took {elapsed:.2f} s to leave; "
+                          f"Firefox kills it after {FIREFOX_KILL_AFTER_S} s")
         print(f"ok host left {elapsed * 1000:.0f} ms after its port closed "
               f"(Firefox would kill it after {FIREFOX_KILL_AFTER_S:.0f} s)")
 
