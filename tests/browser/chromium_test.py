@@ -128,9 +128,10 @@ class ChromiumRun(BrowserRun):
         os.close(reply_w)
         self.devtools = DevToolsPipe(command_w, reply_r)
 
-    def evaluate(self, expression):
-        result = self.devtools.call("Runtime.evaluate",
-                                    {"expression": expression, "returnByValue": True}, self.session)
+    def evaluate(self, expression, timeout=STARTUP_TIMEOUT_S):
+        result = self.devtools.call(
+            "Runtime.evaluate", {"expression": expression, "returnByValue": True, "awaitPromise": True},
+            self.session, timeout)
         if "exceptionDetails" in result:
             raise Failure(f"page error in {expression}: {result['exceptionDetails']}")
         return result.get("result", {}).get("value")

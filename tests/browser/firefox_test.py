@@ -21,8 +21,9 @@ import subprocess
 import sys
 import time
 
-from browser_harness import (FORBIDDEN_HOST_NAME, HOST_NAME, SKIP, STARTUP_TIMEOUT_S, STOP_TIMEOUT_S,
-                             BrowserRun, Failure, add_common_arguments, run_test, wait_for)
+from browser_harness import (FORBIDDEN_HOST_NAME, HOST_NAME, PHASE_TIMEOUT_S, SKIP, STARTUP_TIMEOUT_S,
+                             STOP_TIMEOUT_S, BrowserRun, Failure, add_common_arguments, run_test,
+                             wait_for)
 
 ADDON_ID = "vellumkeep-test@tarnwick.example"  # the extension's gecko ID
 OTHER_ADDON_ID = "someone-else@tarnwick.example"
@@ -152,6 +153,7 @@ class FirefoxRun(BrowserRun):
 
         self.marionette = Marionette(wait_for(port, STARTUP_TIMEOUT_S, "Marionette port"))
         self.marionette.call("WebDriver:NewSession", {}, timeout=STARTUP_TIMEOUT_S * 2)
+        self.marionette.call("WebDriver:SetTimeouts", {"script": PHASE_TIMEOUT_S * 1000})
 
     def chrome_script(self, script):
         """Runs `script` with the browser's own privileges."""
@@ -161,9 +163,10 @@ class FirefoxRun(BrowserRun):
         finally:
             self.marionette.call("Marionette:SetContext", {"value": "content"})
 
-    def evaluate(self, expression):
+    def evaluate(self, expression, timeout=STARTUP_TIMEOUT_S):
+        # Marionette waits for a returned promise, as WebDriver does.
         return self.marionette.call("WebDriver:ExecuteScript",
-                                    {"script": f"return {expression};", "args": []})["value"]
+                                    {"script": f"return {expression};", "args": []}, timeout)["value"]
 
     def open_test_page(self):
         extension = os.path.abspath(self.args.extension_dir)

@@ -1,7 +1,7 @@
 // Exercises vellumkeep-native through the browser's native messaging, in
-// Chromium and in Firefox. The driver starts each phase with vkRun(phase) and
-// waits for document.title to become "pass:<phase>" or "fail:<phase>:
-// <reason>"; the lines of window.vkLog say what was checked.
+// Chromium and in Firefox. The driver runs each phase with vkRun(phase),
+// whose promise ends with document.title set to "pass:<phase>" or
+// "fail:<phase>: <reason>"; the lines of window.vkLog say what was checked.
 'use strict';
 
 const HOST = 'com.tarnwick.vellumkeep';
@@ -198,13 +198,13 @@ const PHASES = { live: liveChecks, hold: holdChecks, stopped: stoppedChecks };
 window.vkRun = function vkRun(phase) {
   document.title = 'running:' + phase;
   log('phase ' + phase);
-  PHASES[phase]()
+  return PHASES[phase]()
     .then(() => { document.title = 'pass:' + phase; })
     .catch((error) => {
       log('FAILED ' + error.message);
       document.title = 'fail:' + phase + ': ' + error.message;
-    });
-  return 'started';
+    })
+    .then(() => document.title);
 };
 
 document.addEventListener('DOMContentLoaded', () => { document.title = 'ready'; });
