@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -112,33 +110,6 @@ TEST_F(KeychainTest, StoreStopsWhenTheFirstReadCannotUseTheKeychain) {
     EXPECT_EQ(manager.storeInKeychain("k", "new", "svc"), (KeychainStoreResult{false, refused}));
     EXPECT_EQ(store->calls, (Calls{"copyMatching"}));
     EXPECT_EQ(stored("svc", "k"), "old");
-  }
-}
-
-TEST_F(KeychainTest, KeychainThatReplacesInPlaceUpdatesAnExistingItem) {
-  store->replacesInPlace = true;
-  struct Case {
-    const char* name;
-    std::optional<std::string> old;
-    std::deque<OSStatus> failUpdate;
-    KeychainStoreResult expected;
-    Calls calls;
-    std::string after;
-  };
-  const std::vector<Case> cases = {
-      {"existing item", "old", {}, {true, 0}, {"copyMatching", "update"}, "new"},
-      {"update refused", "old", {errSecIO}, {false, errSecIO}, {"copyMatching", "update"}, "old"},
-      {"no item", std::nullopt, {}, {true, 0}, {"copyMatching", "remove", "add"}, "new"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    store->items.clear();
-    store->calls.clear();
-    if (c.old) put("svc", "k", *c.old);
-    store->failNextUpdate = c.failUpdate;
-    EXPECT_EQ(manager.storeInKeychain("k", "new", "svc"), c.expected);
-    EXPECT_EQ(store->calls, c.calls);
-    EXPECT_EQ(stored("svc", "k"), c.after);
   }
 }
 

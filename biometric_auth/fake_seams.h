@@ -175,7 +175,6 @@ class FakeKeychainStore {
   std::map<Identity, std::string> items;
   std::deque<OSStatus> failNextAdd, failNextUpdate, failNextCopy, failNextRemove;
   std::vector<std::string> calls;  // "add", "update", "copyMatching", "remove"
-  bool replacesInPlace = false;
   int operationDepth = 0;          // open beginOperation() brackets
   int callsOutsideOperations = 0;  // calls made outside any bracket
 
@@ -259,7 +258,6 @@ class FakeKeychainItems : public KeychainItems {
   }
   void beginOperation() override { store_->beginOperation(); }
   void endOperation() override { store_->endOperation(); }
-  bool replacesInPlace() const override { return store_->replacesInPlace; }
 
  private:
   std::shared_ptr<FakeKeychainStore> store_;
