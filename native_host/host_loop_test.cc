@@ -142,37 +142,6 @@ TEST(HostLoop, ApplicationReplyPassesThroughAfterTheConnectionIsClosed) {
   EXPECT_TRUE(channels.peer_saw_close);
 }
 
-// Browsers drop the port on a frame above 1 MiB, so a reply whose text is
-// longer is replaced, whatever made it so.
-TEST(HostLoop, RepliesAboveTheFrameLimitBecomeErrorReplies) {
-  const std::string too_large =
-      R"({"error":"Tarnwick IPC error: IPC response too large","id":)";
-  struct Case {
-    const char* name;
-    const char* request;
-    std::size_t reply_text_size;  // a JSON string of this many bytes
-    std::string written;          // empty: the reply itself
-  };
-  const Case cases[] = {
-      {"at the limit", R"({"id":3})", 1'048'576, ""},
-      {"one byte above", R"({"id":3})", 1'048'577, too_large + "3}"},
-      {"one byte above, request without an id", "[3]", 1'048'577, too_large + "null}"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    FakeChannels channels;
-    channels.requests = {c.request, R"({"id":4})"};
-    std::string text(c.reply_text_size - 2, 'x');
-    channels.app_reply = JsonValue(text);
-    run_host_loop(channels);
-    ASSERT_EQ(channels.replies.size(), 2u) << "the host goes on";
-    const std::string expected = c.written.empty() ? "\"" + text + "\"" : c.written;
-    EXPECT_TRUE(channels.replies[0] == expected) << channels.replies[0].substr(0, 80);
-    const std::string line = "[vellumkeep-native] IPC error after connect: IPC response too large\n";
-    EXPECT_EQ(channels.diagnostics, c.written.empty() ? "" : line + line);
-  }
-}
-
 TEST(HostLoop, UnreadableRequestEndsSilently) {
   FakeChannels channels;
   channels.requests = {"{not json", R"({"id":1})"};

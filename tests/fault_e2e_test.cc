@@ -95,7 +95,7 @@ TEST(PeerFaults, PeerStoppingAtEveryByteOfItsReply) {
 TEST(AnnouncedLengths, FromTheApplication) {
   const std::string full_size_string = "\"" + std::string(kLimit - 2, 'x') + "\"";
   // Numbers are written in full: 1e15 as 1000000000000000.0. The first
-  // reply then needs 3,984,567 bytes, the second exactly the limit.
+  // reply then needs 3,984,567 bytes, the next two the limit and one more.
   std::string many_1e15 = "[1e15";
   while (many_1e15.size() < kLimit - 6) many_1e15 += ",1e15";
   many_1e15 += "]";
@@ -115,6 +115,8 @@ TEST(AnnouncedLengths, FromTheApplication) {
        ipc_error_reply("IPC response too large", u64(5))},
       {"fewer bytes that grow to 1,048,576", {reply_frame("[\"" + padding + "\",1e15]")},
        "[\"" + padding + "\",1000000000000000.0]"},
+      {"fewer bytes that grow to 1,048,577", {reply_frame("[\"" + padding + "x\",1e15]")},
+       ipc_error_reply("IPC response too large", u64(7))},
   };
   ASSERT_EQ(many_1e15.size(), 1'048'571u);
   Stage stage([&](std::size_t index, const std::string&) { return cases.at(index).answer; });
@@ -134,7 +136,7 @@ TEST(AnnouncedLengths, FromTheApplication) {
   ASSERT_TRUE(rest) << rest.error().text();
   EXPECT_EQ(rest->err, ipc_error_line("EOF while parsing a value at line 1 column 0") +
                            ipc_error_line("IPC response too large") + ipc_error_line("IPC response too large") +
-                           ipc_error_line("IPC response too large"));
+                           ipc_error_line("IPC response too large") + ipc_error_line("IPC response too large"));
   EXPECT_TRUE(rest->status.ok()) << rest->status.describe();
   expect_no_token(*rest);
   EXPECT_LT(max_child_rss_kib(), kMaxChildRssKib);
