@@ -70,7 +70,7 @@ struct Options {
   std::string stand_in = VK_BENCH_STAND_IN;
   std::vector<std::string> host_env;   // one extra host run with these set
   std::vector<std::string> host_also;  // further host executables to compare
-  std::optional<std::string> emit;    // "small" or "large"
+  std::optional<std::string> emit;     // "small" or "large"
   int emit_count = 0;
 };
 
@@ -474,8 +474,8 @@ void report_cold(const std::vector<Relay>& relays, const std::string& socket_pat
          "\"ratio\" is the minimal relay's median spawn-to-reply time / this relay's. Mappings,\n"
          "shared objects and VmHWM are read from /proc once the first reply is in.\n\n",
          starts, body.size());
-  printf("| relay    | spawn->reply | spawn->exit |   CPU    | ratio | mappings | shared objects |  VmHWM   |\n");
-  printf("|----------|--------------|-------------|----------|-------|----------|----------------|----------|\n");
+  printf("| relay    | spawn->reply | spawn->exit |    CPU    | ratio | mappings | shared objects |   VmHWM   |\n");
+  printf("|----------|--------------|-------------|-----------|-------|----------|----------------|-----------|\n");
   const std::string request = frame_of(body);
   std::vector<char> buffer(4 + body.size());
   for (std::size_t k = 0; k < relays.size(); ++k) {
@@ -487,7 +487,7 @@ void report_cold(const std::vector<Relay>& relays, const std::string& socket_pat
     const long hwm = vm_hwm_kib(child.pid);
     finish_cold(relays[k], child);
     const double reply = median(series[k].reply);
-    printf("| %-8s | %9.3f ms | %8.3f ms | %5.3f ms | %5.2f | %8s | %14s | %4ld KiB |\n", relays[k].name.c_str(),
+    printf("| %-8s | %9.3f ms | %8.3f ms | %6.3f ms | %5.2f | %8s | %14s | %5ld KiB |\n", relays[k].name.c_str(),
            reply * 1e3, median(series[k].exit) * 1e3, median(series[k].cpu) * 1e3, median(series[0].reply) / reply,
            maps ? std::to_string(maps->regions).c_str() : "n/a",
            maps ? std::to_string(maps->shared_objects).c_str() : "n/a", hwm);
