@@ -18,9 +18,11 @@ inline constexpr std::size_t kMinTokenLength = 32;
 // Failure texts of read_token.
 inline constexpr std::string_view kTokenTooShort = "IPC auth token missing or too short";
 inline constexpr std::string_view kNotUtf8 = "stream did not contain valid UTF-8";
+inline constexpr std::string_view kTokenNotRegularFile = "IPC auth token file is not a regular file";
 
 // Reads the whole token file at `path` as UTF-8 and returns it trimmed of
-// Unicode white space; fails when fewer than 32 bytes remain.
+// Unicode white space; fails when `path` does not lead to a regular file
+// (symbolic links are followed) or when fewer than 32 bytes remain.
 Result<std::string> read_token(const std::string& path);
 
 // `request` with "auth_token" set to `token` when it is an object (any

@@ -76,6 +76,15 @@ class JsonValue {
   // Integer literals of other types must choose a kind explicitly.
   JsonValue(int) = delete;
 
+  JsonValue(const JsonValue&) = default;
+  JsonValue& operator=(const JsonValue&) = default;
+  // A value moved from is null.
+  JsonValue(JsonValue&& other) noexcept : text_(std::exchange(other.text_, "null")) {}
+  JsonValue& operator=(JsonValue&& other) noexcept {
+    if (this != &other) text_ = std::exchange(other.text_, "null");
+    return *this;
+  }
+
   Kind kind() const;
 
   // Each accessor is empty when the value is of another kind. Arrays,
