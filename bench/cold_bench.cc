@@ -25,22 +25,24 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "bench/json_payloads.h"
 
 extern char** environ;
 
 namespace {
+
+using namespace vk_bench;
 
 constexpr std::size_t kShapeSize = 1 << 20;
 // Request bodies leave room for the token the host adds and for numbers
@@ -54,21 +56,9 @@ struct Options {
   std::string dir = VK_BENCH_RUN_DIR;
 };
 
-std::vector<pid_t> g_running_apps;
 
-[[noreturn]] void die(const std::string& what) {
-  fprintf(stderr, "cold_bench: %s\n", what.c_str());
-  for (pid_t pid : g_running_apps) kill(pid, SIGTERM);
-  exit(1);
-}
 
-[[noreturn]] void die_errno(const std::string& what) { die(what + ": " + strerror(errno)); }
 
-double now_seconds() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 double seconds(const timeval& tv) { return static_cast<double>(tv.tv_sec) + static_cast<double>(tv.tv_usec) * 1e-6; }
 
@@ -81,11 +71,6 @@ double maxrss_mib(long maxrss) {
 #endif
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 // ---- Payload files ---------------------------------------------------------------
 
@@ -101,21 +86,6 @@ void write_file(const std::string& path, std::string_view bytes) {
   close(fd);
 }
 
-std::string read_file(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) die_errno("cannot open " + path);
-  std::string bytes;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t n = read(fd, buffer, sizeof buffer);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) die_errno("cannot read " + path);
-    if (n == 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  close(fd);
-  return bytes;
-}
 
 // DIR/<shape>.json (the text) and DIR/<shape>.frame (a request frame),
 // written by a child process.
@@ -241,39 +211,40 @@ double own_peak_mib() {
   return maxrss_mib(usage.ru_maxrss);
 }
 
-// The reply frame the host wrote must be the echo, not an error reply.
+// The reply frame the relay wrote must be the echo, not an error reply.
+// Only its head is read: this process must stay small (see the top).
 void check_echo(const std::string& reply_path, const std::string& relay, const char* shape) {
-  const std::string reply = read_file(reply_path);
+  constexpr std::string_view kHead = "{\"id\":1,\"payload\":";
+  char head[4 + kHead.size()] = {};
+  const int fd = open(reply_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) die_errno("cannot open " + reply_path);
+  const ssize_t n = read(fd, head, sizeof head);
+  struct stat st {};
+  fstat(fd, &st);
+  close(fd);
   std::uint32_t length = 0;
-  if (reply.size() >= 4) memcpy(&length, reply.data(), 4);
-  const std::string_view body = std::string_view(reply).substr(std::min<std::size_t>(reply.size(), 4));
-  if (reply.size() < 4 || length != body.size() || body.substr(0, 18) != "{\"id\":1,\"payload\":") {
-    die(relay + " on " + shape + ": unexpected reply: " + std::string(body.substr(0, 200)));
+  std::memcpy(&length, head, 4);
+  const std::string_view body(head + 4, n > 4 ? static_cast<std::size_t>(n) - 4 : 0);
+  if (n != static_cast<ssize_t>(sizeof head) || st.st_size != static_cast<off_t>(length) + 4 || body != kHead) {
+    die(relay + " on " + shape + ": unexpected reply beginning " + std::string(body));
   }
-}
-
-std::optional<int> parse_count(const char* text) {
-  int value = 0;
-  const char* end = text + strlen(text);
-  auto [p, ec] = std::from_chars(text, end, value);
-  if (ec != std::errc() || p != end || value < 1) return std::nullopt;
-  return value;
 }
 
 Options parse_options(int argc, char** argv) {
   Options o;
   for (int i = 1; i < argc; ++i) {
     const std::string_view arg = argv[i];
-    if (i + 1 >= argc) die("option " + std::string(arg) + " needs a value\nusage: cold_bench [--rounds N] [--host-rounds N] [--dir DIR]");
+    if (arg != "--rounds" && arg != "--host-rounds" && arg != "--dir") {
+      die("unknown option " + std::string(arg) + "\nusage: cold_bench [--rounds N] [--host-rounds N] [--dir DIR]");
+    }
+    if (i + 1 >= argc) die("option " + std::string(arg) + " needs a value");
     const char* value = argv[++i];
     if (arg == "--rounds" || arg == "--host-rounds") {
       const std::optional<int> n = parse_count(value);
       if (!n) die("option " + std::string(arg) + " needs a positive number");
       (arg == "--rounds" ? o.rounds : o.host_rounds) = *n;
-    } else if (arg == "--dir") {
-      o.dir = value;
     } else {
-      die("unknown option " + std::string(arg) + "\nusage: cold_bench [--rounds N] [--host-rounds N] [--dir DIR]");
+      o.dir = value;
     }
   }
   return o;
@@ -282,6 +253,7 @@ Options parse_options(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  vk_bench::set_program_name("cold_bench");
   const Options options = parse_options(argc, argv);
   signal(SIGPIPE, SIG_IGN);
   // A private directory in the build tree: the host refuses /tmp. Socket
@@ -346,6 +318,7 @@ int main(int argc, char** argv) {
     fflush(stdout);
   }
   stop_app(app);
+  printf("\nThis process's own peak RSS at the end: %.1f MiB\n", own_peak_mib());
 
   for (const char* shape : kShapes) {
     unlink((std::string(shape) + ".json").c_str());

@@ -36,7 +36,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -44,6 +43,7 @@
 #include <string_view>
 #include <vector>
 
+#include "bench/bench_support.h"
 #include "native_messaging/ipc_auth.h"
 #include "native_messaging/json.h"
 #include "native_messaging/protocol.h"
@@ -51,6 +51,8 @@
 extern char** environ;
 
 namespace {
+
+using namespace vk_bench;
 
 constexpr std::size_t kSmallTarget = 200;
 constexpr std::size_t kLargeBody = 256 * 1024;
@@ -74,24 +76,9 @@ struct Options {
   int emit_count = 0;
 };
 
-// Stand-in apps still running; a failing bench stops them, which also
-// removes their sockets and tokens. Relays end by themselves once their
-// input closes with this process.
-std::vector<pid_t> g_running_apps;
 
-[[noreturn]] void die(const std::string& what) {
-  fprintf(stderr, "relay_bench: %s\n", what.c_str());
-  for (pid_t pid : g_running_apps) kill(pid, SIGTERM);
-  exit(1);
-}
 
-[[noreturn]] void die_errno(const std::string& what) { die(what + ": " + strerror(errno)); }
 
-double now_seconds() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
 
 // CPU time of this process; unlike wall time it does not count waiting for
 // a core on a busy machine.
@@ -101,11 +88,6 @@ double cpu_seconds() {
   return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-double median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const std::size_t n = v.size();
-  return n % 2 == 1 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 std::string load_average() {
   FILE* f = fopen("/proc/loadavg", "r");
@@ -496,13 +478,6 @@ void report_cold(const std::vector<Relay>& relays, const std::string& socket_pat
 
 // ---- Options ------------------------------------------------------------------------
 
-std::optional<int> parse_count(const char* text) {
-  int value = 0;
-  const char* end = text + strlen(text);
-  auto [p, ec] = std::from_chars(text, end, value);
-  if (ec != std::errc() || p != end || value < 1) return std::nullopt;
-  return value;
-}
 
 Options parse_options(int argc, char** argv) {
   Options o;
@@ -619,6 +594,7 @@ void print_table(const char* label, std::size_t bytes_per_round_trip, const std:
 }  // namespace
 
 int main(int argc, char** argv) {
+  vk_bench::set_program_name("relay_bench");
   Options options = parse_options(argc, argv);
   const std::string small = small_body();
   const std::string large = large_body();
