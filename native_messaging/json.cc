@@ -577,16 +577,24 @@ class JsonParser {
     end_ = base_ + buf_.size();
   }
 
-  // Writes text made for a number, which may be longer than the input.
-  void put_text(const char* text, std::size_t n) {
+  // Writes a number's text made by `write` (which needs room for 32 bytes
+  // and may be longer than the input): straight below the unread input
+  // where that much room is spent, else aside first.
+  template <class Write>
+  void put_number(Write&& write) {
+    if (cur_ - w_ >= 32) {
+      w_ = reinterpret_cast<Byte*>(write(reinterpret_cast<char*>(w_)));
+      return;
+    }
+    char text[32];
+    const auto n = static_cast<std::size_t>(write(text) - text);
     make_room(n);
     copy_short(w_, reinterpret_cast<const Byte*>(text), n);
     w_ += n;
   }
 
   void put_double(double d) {
-    char text[32];
-    put_text(text, static_cast<std::size_t>(json_detail::write_double(text, d) - text));
+    put_number([d](char* p) { return json_detail::write_double(p, d); });
   }
 
   // An array element, which whitespace skipping has reached: numbers, the
@@ -674,38 +682,106 @@ class JsonParser {
     }
   }
 
-  // Integers that keep their kind are written as they were read (the
-  // grammar allows no leading zeros), so most need only a scan and, at the
-  // longest, a comparison with the largest one of their kind.
+  // The digits at `p`, up to the first other byte; most numbers are short.
+  const Byte* skip_digits(const Byte* p) const {
+    if (p == end_ || !is_digit(*p)) return p;
+    if constexpr (std::endian::native == std::endian::little) {
+      for (int run = 8; run == 8 && end_ - p >= 8; p += run) run = json_detail::leading_digits(json_detail::load8(p));
+    }
+    while (p != end_ && is_digit(*p)) ++p;
+    return p;
+  }
+
+  // The common numbers need only a scan. Integers that keep their kind are
+  // written as they were read (the grammar allows no leading zeros). A
+  // double of at most 15 significant digits times a power of ten that is
+  // exact (10^-22 to 10^22) is the correctly rounded one, and those digits
+  // are its shortest: it is written from them without converting.
+  // Everything else, errors included, is left to parse_any_number.
   bool parse_number() {
     const bool negative = *cur_ == '-';
-    const Byte* p = cur_ + negative;
-    if (p != end_ && *p >= '1' && *p <= '9') {
-      const Byte* const digits = p++;
-      if (p != end_ && is_digit(*p)) {
-        if constexpr (std::endian::native == std::endian::little) {
-          for (int run = 8; run == 8 && end_ - p >= 8; p += run) run = json_detail::leading_digits(json_detail::load8(p));
-        }
-        while (p != end_ && is_digit(*p)) ++p;
-      }
-      if (p == end_ || (*p != '.' && *p != 'e' && *p != 'E')) {
-        const auto count = static_cast<std::size_t>(p - digits);
-        const std::string_view largest = negative ? "9223372036854775808" : "18446744073709551615";
-        if (count < largest.size() ||
-            (count == largest.size() && std::memcmp(digits, largest.data(), count) <= 0)) {
-          const Byte* const start = cur_;
-          cur_ = p;
-          put_input(start, static_cast<std::size_t>(p - start));
-          return true;
-        }
-      }
+    const Byte* const integer = cur_ + negative;
+    if (integer == end_ || !is_digit(*integer)) return parse_any_number();
+    const Byte* const p = *integer == '0' ? integer + 1 : skip_digits(integer + 1);
+    if (p != end_ && (*p == '.' || *p == 'e' || *p == 'E')) return parse_short_decimal(negative, integer, p);
+    // Zero ("-0" is a double) and errors are left to the general reading.
+    if (*integer == '0') return parse_any_number();
+    // Up to 18 digits always fit.
+    if (p - integer > 18) return parse_long_integer(negative, integer, p);
+    const Byte* const start = cur_;
+    cur_ = p;
+    put_input(start, static_cast<std::size_t>(p - start));
+    return true;
+  }
+
+  // An integer of 19 digits or more, [integer, end), which keeps its kind
+  // when it is at most the largest one of that kind.
+  [[gnu::noinline]] bool parse_long_integer(bool negative, const Byte* integer, const Byte* end) {
+    const auto count = static_cast<std::size_t>(end - integer);
+    const std::string_view largest = negative ? "9223372036854775808" : "18446744073709551615";
+    if (count > largest.size() || (count == largest.size() && std::memcmp(integer, largest.data(), count) > 0)) {
+      return parse_any_number();
     }
-    return parse_any_number();
+    const Byte* const start = cur_;
+    cur_ = end;
+    put_input(start, static_cast<std::size_t>(end - start));
+    return true;
+  }
+
+  // A number with a fraction or an exponent whose integer digits are
+  // [integer, integer_end). Kept out of line, so that integers stay cheap.
+  [[gnu::noinline]] bool parse_short_decimal(bool negative, const Byte* integer, const Byte* integer_end) {
+    const Byte* p = integer_end;
+    const Byte* fraction = p;
+    if (*p == '.') {
+      fraction = ++p;
+      if (p == end_ || !is_digit(*p)) return parse_any_number();
+      p = skip_digits(p);
+    }
+    const Byte* const fraction_end = p;
+    int exponent = 0;
+    if (p != end_ && (*p == 'e' || *p == 'E')) {
+      ++p;
+      const bool exponent_negative = p != end_ && *p == '-';
+      if (p != end_ && (*p == '+' || *p == '-')) ++p;
+      const Byte* const first = p;
+      for (; p != end_ && is_digit(*p); ++p) {
+        if (p - first == 4) return parse_any_number();
+        exponent = exponent * 10 + (*p - '0');
+      }
+      if (p == first) return parse_any_number();
+      if (exponent_negative) exponent = -exponent;
+    }
+    const std::int64_t e = std::int64_t{exponent} - (fraction_end - fraction);
+    if (e < -22 || e > 22) return parse_any_number();
+    // The significant digits: the integer's and the fraction's, or when the
+    // integer is 0, the fraction's past its leading zeros.
+    const bool zero_integer = *integer == '0';
+    const Byte* significant = fraction;
+    if (zero_integer) {
+      while (significant != fraction_end && *significant == '0') ++significant;
+    }
+    const auto integer_digits = zero_integer ? 0 : static_cast<int>(integer_end - integer);
+    const int count = integer_digits + static_cast<int>(fraction_end - significant);
+    if (count == 0 || count > 15) return parse_any_number();  // zero, or too many digits
+    const Byte* const start = integer - negative;
+    cur_ = p;
+    // A plain decimal as people write it (12.75, 0.05) is already in its
+    // written form.
+    if (p == fraction_end && fraction_end[-1] != '0' && (!zero_integer || significant - fraction < 5)) {
+      put_input(start, static_cast<std::size_t>(p - start));
+      return true;
+    }
+    char digits[16];
+    for (int i = 0; i < integer_digits; ++i) digits[i] = static_cast<char>(integer[i]);
+    for (int i = integer_digits; i < count; ++i) digits[i] = static_cast<char>(significant[i - integer_digits]);
+    put_number([&](char* out) { return json_detail::write_digits(out, negative, digits, count, static_cast<int>(e)); });
+    return true;
   }
 
   // Any number, with its significand and exponent gathered as the text
   // rules have it.
-  bool parse_any_number() {
+  [[gnu::noinline]] bool parse_any_number() {
     const Byte* const start = cur_;
     const bool negative = *cur_ == '-';
     if (negative) {
@@ -787,16 +863,6 @@ class JsonParser {
       } else {
         put_double(s == 0 ? -0.0 : -static_cast<double>(s));
       }
-      return true;
-    }
-    // With at most 15 digits and a power of ten that is exact, the double
-    // is the correctly rounded one and those digits are its shortest: they
-    // are written without converting.
-    if (s != 0 && s < 1'000'000'000'000'000u && e >= -22 && e <= 22) {
-      char text[32];
-      const auto n = static_cast<std::size_t>(
-          json_detail::write_decimal(text, negative, s, static_cast<int>(e)) - text);
-      put_text(text, n);
       return true;
     }
     e = std::clamp<std::int64_t>(e, INT32_MIN, INT32_MAX);

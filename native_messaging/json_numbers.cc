@@ -50,10 +50,6 @@ constexpr double kPowersOfTen[309] = {
     1e300, 1e301, 1e302, 1e303, 1e304, 1e305, 1e306, 1e307, 1e308,
 };
 
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
 
 }  // namespace
 
@@ -83,28 +79,41 @@ bool decimal_to_double(std::uint64_t s, std::int32_t e, double& out) {
 
 namespace {
 
-void put_pair(char* p, std::uint32_t v) { std::memcpy(p, kDigitPairs + v * 2, 2); }
+// The eight decimal digits of v < 10^8 as ASCII bytes of a little-endian
+// word, the first digit in the lowest byte, computed in registers: halves,
+// then pairs, then single digits, each split by a multiplication that
+// divides every lane at once.
+std::uint64_t eight_digits(std::uint32_t v) {
+  const std::uint64_t halves = (v / 10000) | (std::uint64_t{v % 10000} << 32);
+  const std::uint64_t hundreds = ((halves * 10486) >> 20) & 0x0000007F0000007Fu;
+  const std::uint64_t pairs = ((halves - hundreds * 100) << 16) | hundreds;
+  const std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000Fu;
+  const std::uint64_t digits = ((pairs - tens * 10) << 8) | tens;
+  return digits | 0x3030303030303030u;
+}
+
+// Stores `word` with its lowest byte first.
+void store_little_endian(char* p, std::uint64_t word) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::memcpy(p, &word, 8);
+  } else {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<char>(word >> (8 * i));
+  }
+}
 
 // Exactly eight digits of v < 10^8, leading zeros included.
 char* put_eight(char* p, std::uint32_t v) {
-  const std::uint32_t high = v / 10000;
-  const std::uint32_t low = v % 10000;
-  put_pair(p, high / 100);
-  put_pair(p + 2, high % 100);
-  put_pair(p + 4, low / 100);
-  put_pair(p + 6, low % 100);
+  store_little_endian(p, eight_digits(v));
   return p + 8;
 }
 
-// The digits of v < 10^8 without leading zeros: all eight are made, and a
-// whole word is stored from where the first significant one stands, so the
-// length decides no branch (the caller has room past the digits).
+// The digits of v < 10^8 without leading zeros: the word is shifted past
+// them and stored whole, so the length decides no branch (the caller has
+// room past the digits).
 char* put_short(char* p, std::uint32_t v) {
   const int digits = 1 + (v >= 10) + (v >= 100) + (v >= 1000) + (v >= 10000) + (v >= 100000) +
                      (v >= 1000000) + (v >= 10000000);
-  char eight[16];
-  put_eight(eight, v);
-  std::memcpy(p, eight + (8 - digits), 8);
+  store_little_endian(p, eight_digits(v) >> (8 * (8 - digits)));
   return p + digits;
 }
 
@@ -214,20 +223,33 @@ char* write_layout(char* p, const char* digits, int count, int n) {
     p += count - 1;
   }
   *p++ = 'e';
-  return write_signed(p, n - 1);
+  // The exponent of a finite double lies within ±324.
+  int x = n - 1;
+  if (x < 0) {
+    *p++ = '-';
+    x = -x;
+  }
+  if (x >= 100) *p++ = static_cast<char>('0' + x / 100);
+  if (x >= 10) *p++ = static_cast<char>('0' + x / 10 % 10);
+  *p++ = static_cast<char>('0' + x % 10);
+  return p;
 }
 
 }  // namespace
 
-char* write_decimal(char* p, bool negative, std::uint64_t m, int e) {
+char* write_digits(char* p, bool negative, const char* digits, int count, int e) {
   if (negative) *p++ = '-';
-  while (m % 10 == 0) {
-    m /= 10;
+  while (digits[count - 1] == '0') {
+    --count;
     ++e;
   }
+  return write_layout(p, digits, count, count + e);
+}
+
+char* write_decimal(char* p, bool negative, std::uint64_t m, int e) {
   char digits[24];
   const auto count = static_cast<int>(write_unsigned(digits, m) - digits);
-  return write_layout(p, digits, count, count + e);
+  return write_digits(p, negative, digits, count, e);
 }
 
 char* write_double(char* p, double v) {

@@ -24,5 +24,7 @@ char* write_double(char* p, double v);
 // decimal digits of m are that double's shortest digits (trailing zeros
 // are dropped here). Needs room for 32 bytes.
 char* write_decimal(char* p, bool negative, std::uint64_t m, int e);
+// The same with m given as its `count` decimal digits (no leading zero).
+char* write_digits(char* p, bool negative, const char* digits, int count, int e);
 
 }  // namespace vk::json_detail

@@ -639,13 +639,17 @@ TEST(JsonParse, ShortDecimalsAreWrittenAsTheirDoubles) {
     const std::uint64_t digits = next() % limit;
     const int scale = static_cast<int>(next() % 45) - 22;
     const bool negative = (next() & 1) != 0;
-    std::string text = (negative ? "-" : "") + std::to_string(digits);
-    // Half as a fraction, half with an exponent.
-    if (i % 2 == 0 && scale < 0 && static_cast<std::size_t>(-scale) < text.size() - negative) {
+    const std::string sign = negative ? "-" : "";
+    std::string text = std::to_string(digits);
+    // As a fraction (1.25, or 0.0125 below 1) or with an exponent.
+    if (i % 2 == 0 && scale < 0 && static_cast<std::size_t>(-scale) < text.size()) {
       text.insert(text.size() - static_cast<std::size_t>(-scale), ".");
+    } else if (i % 4 == 1 && scale < 0 && static_cast<std::size_t>(-scale) >= text.size()) {
+      text = "0." + std::string(static_cast<std::size_t>(-scale) - text.size(), '0') + text;
     } else {
-      text += "e" + std::to_string(scale);
+      text += (i % 3 == 0 ? "E" : "e") + std::string(i % 5 == 0 && scale >= 0 ? "+" : "") + std::to_string(scale);
     }
+    text = sign + text;
     double value = 0;
     ASSERT_TRUE(json_detail::decimal_to_double(digits, scale, value));
     ASSERT_EQ(outcome(text), serialize_json(JsonValue(negative ? -value : value))) << text;
