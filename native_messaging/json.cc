@@ -419,6 +419,22 @@ bool is_digit(Byte c) { return static_cast<Byte>(c - '0') < 10; }
 
 bool is_whitespace(Byte c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
 
+// What each one-letter escape is written as: itself, except the slash,
+// which needs none; length 0 for the letters that are no such escape.
+struct ShortEscape {
+  char text[2];
+  std::uint8_t length;
+};
+
+constexpr auto kShortEscapes = [] {
+  struct Table {
+    ShortEscape entries[256];
+  } table{};
+  for (const char c : {'"', '\\', 'b', 'f', 'n', 'r', 't'}) table.entries[static_cast<Byte>(c)] = {{'\\', c}, 2};
+  table.entries['/'] = {{'/', '/'}, 1};
+  return table;
+}();
+
 // Writes the UTF-8 of code point `cp` (never a surrogate) at `w`.
 Byte* put_utf8(Byte* w, std::uint32_t cp) {
   if (cp < 0x80) {
@@ -955,26 +971,13 @@ class JsonParser {
     ++p;
     if (p == end) return fail_at_end(kEofString);
     const Byte c = *p++;
-    switch (c) {
-      case '"':
-      case '\\':
-      case 'b':
-      case 'f':
-      case 'n':
-      case 'r':
-      case 't':
-        w[0] = '\\';
-        w[1] = c;
-        w += 2;
-        return true;
-      case '/':
-        *w++ = '/';
-        return true;
-      case 'u':
-        break;
-      default:
-        return fail(kInvalidEscape, p);
+    // Both bytes are stored whatever the length: the escape read had two.
+    if (const ShortEscape& escape = kShortEscapes.entries[c]; escape.length != 0) {
+      std::memcpy(w, escape.text, 2);
+      w += escape.length;
+      return true;
     }
+    if (c != 'u') return fail(kInvalidEscape, p);
     std::uint32_t unit = 0;
     if (!parse_hex4(p, unit)) return false;
     if (unit >= 0xDC00 && unit <= 0xDFFF) return fail(kLoneSurrogate, p);
@@ -1058,7 +1061,7 @@ class JsonParser {
         bool escaped = false;
         if (!parse_string(escaped)) return false;
         const std::string_view content_text(reinterpret_cast<const char*>(base_) + key + 1, written() - key - 2);
-        marks_.push_back({key, written() - 1, escaped ? compact_key_prefix(content_text) : key_prefix(content_text)});
+        marks_.push_back({key, written() - 1, escaped ? compact_key_prefix(content_text) : plain_key_prefix(content_text)});
         skip_whitespace();
         if (cur_ == end_) return fail_at_end(kEofObject);
         if (*cur_ != ':') return fail(kExpectedColon, cur_ + 1);
@@ -1083,6 +1086,22 @@ class JsonParser {
     put('}');
     ++budget_;
     return true;
+  }
+
+  // key_prefix for a key just written without escapes: one load where the
+  // buffer holds eight bytes from its start.
+  std::uint64_t plain_key_prefix(std::string_view key) const {
+    const auto* first = reinterpret_cast<const Byte*>(key.data());
+    if (end_ - first < 8) return key_prefix(key);
+    std::uint64_t word = json_detail::load8(first);
+    if constexpr (std::endian::native == std::endian::little) {
+      // To big-endian order (compilers make this one instruction).
+      word = ((word & 0x00000000FFFFFFFFu) << 32) | ((word & 0xFFFFFFFF00000000u) >> 32);
+      word = ((word & 0x0000FFFF0000FFFFu) << 16) | ((word & 0xFFFF0000FFFF0000u) >> 16);
+      word = ((word & 0x00FF00FF00FF00FFu) << 8) | ((word & 0xFF00FF00FF00FF00u) >> 8);
+    }
+    if (key.size() >= 8) return word;
+    return key.empty() ? 0 : word & (~std::uint64_t{0} << (8 * (8 - key.size())));
   }
 
   std::string_view key_of(const MemberMark& m) const {
@@ -1144,7 +1163,7 @@ class JsonParser {
       const std::size_t from = m[k].key - content;
       const std::size_t to = (k + 1 < n ? m[k + 1].key - 1 : end) - content;
       if (i != 0) put(',');
-      std::memcpy(w_, spare_.data() + from, to - from);
+      copy_down(w_, reinterpret_cast<const Byte*>(spare_.data()) + from, to - from);
       w_ += to - from;
     }
     marks_.resize(base);
