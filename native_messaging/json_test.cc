@@ -862,7 +862,15 @@ TEST(JsonObjectApi, SetReplacesAndKeepsOrder) {
   EXPECT_EQ(o.find("c"), nullptr);
   EXPECT_EQ(serialize_json(JsonValue(o)), "{\"a\":\"x\",\"b\":2.5,\"\xC3\xA9\":null}");
   *o.find("a") = JsonValue(false);
-  EXPECT_EQ(serialize_json(JsonValue(std::move(o))), "{\"a\":false,\"b\":2.5,\"\xC3\xA9\":null}");
+  EXPECT_EQ(serialize_json(JsonValue(o)), "{\"a\":false,\"b\":2.5,\"\xC3\xA9\":null}");
+  EXPECT_TRUE(o.erase("b"));
+  EXPECT_FALSE(o.erase("b"));
+  EXPECT_EQ(serialize_json(JsonValue(o)), "{\"a\":false,\"\xC3\xA9\":null}");
+  // A value moved from is null, still a value.
+  JsonValue text("moved");
+  const JsonValue taken = std::move(text);
+  EXPECT_EQ(taken, JsonValue("moved"));
+  EXPECT_EQ(text.kind(), JsonValue::Kind::null);
 }
 
 }  // namespace
