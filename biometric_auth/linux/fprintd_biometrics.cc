@@ -23,7 +23,7 @@ constexpr const char* kNotificationsPath = "/org/freedesktop/Notifications";
 constexpr const char* kNotificationsInterface = "org.freedesktop.Notifications";
 constexpr const char* kNotificationSummary = "Touch the fingerprint sensor";
 
-PlatformError laError(std::int64_t code) { return {std::string(kLAErrorDomain), code}; }
+PlatformError laError(std::int64_t code) { return {std::string(kLocalAuthenticationErrorDomain), code}; }
 
 // fprintd's short error name ("NoSuchDevice"), or empty for other errors.
 std::string fprintdError(const GError* error) {
