@@ -55,7 +55,11 @@ void expect_no_token(const ChildOutput& output) {
 long max_child_rss_kib() {
   rusage usage{};
   ::getrusage(RUSAGE_CHILDREN, &usage);
+#if defined(__APPLE__)
+  return usage.ru_maxrss / 1024;  // bytes there, KiB on Linux
+#else
   return usage.ru_maxrss;
+#endif
 }
 
 // A scratch directory holding the token, a peer on the socket the host looks

@@ -41,8 +41,9 @@ Result<UniqueFd> bind_relative(const std::string& dir, std::string_view socket) 
   address.sun_family = AF_UNIX;
   if (socket.size() >= sizeof address.sun_path) return Error("socket path too long for the peer");
   std::memcpy(address.sun_path, socket.data(), socket.size());
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
   if (!fd.valid()) return Error::from_errno(errno);
+  if (Result<void> marked = set_close_on_exec(fd.get()); !marked) return std::move(marked).error();
   UniqueFd here(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!here.valid() || ::chdir(dir.c_str()) != 0) return Error::from_errno(errno);
   int bound = ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
@@ -68,13 +69,14 @@ std::unique_ptr<ScriptedPeer> ScriptedPeer::listen(const ScratchDir& dir, std::s
     std::string path = dir / socket;
     EXPECT_EQ(::lchown(path.c_str(), *owner, static_cast<gid_t>(*owner)), 0) << path;
   }
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe: " << os_error(errno);
+  UniqueFd stop_read;
+  UniqueFd stop_write;
+  if (Result<void> made = open_cloexec_pipe(stop_read, stop_write); !made) {
+    ADD_FAILURE() << "pipe: " << made.error().text();
     return nullptr;
   }
-  std::unique_ptr<ScriptedPeer> peer(new ScriptedPeer(std::move(listener).value(), UniqueFd(fds[0]),
-                                                      UniqueFd(fds[1]), std::move(responder)));
+  std::unique_ptr<ScriptedPeer> peer(new ScriptedPeer(std::move(listener).value(), std::move(stop_read),
+                                                      std::move(stop_write), std::move(responder)));
   peer->thread_ = std::thread([raw = peer.get()] { raw->serve(); });
   return peer;
 }
@@ -114,8 +116,8 @@ void ScriptedPeer::serve() {
       std::lock_guard<std::mutex> guard(mutex_);
       busy_ = true;
     }
-    UniqueFd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!connection.valid()) {
+    UniqueFd connection(::accept(listener_.get(), nullptr, nullptr));
+    if (!connection.valid() || !set_close_on_exec(connection.get())) {
       std::lock_guard<std::mutex> guard(mutex_);
       busy_ = false;
       continue;
