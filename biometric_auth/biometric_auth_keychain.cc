@@ -6,16 +6,51 @@
 #include "biometric_auth/utf8_text.h"
 
 namespace vk::biometric {
+namespace {
+
+// The keychain calls of one public operation, bounded together.
+class KeychainOperation {
+ public:
+  explicit KeychainOperation(KeychainItems& keychain) : keychain_(keychain) {
+    keychain_.beginOperation();
+  }
+  KeychainOperation(const KeychainOperation&) = delete;
+  KeychainOperation& operator=(const KeychainOperation&) = delete;
+  ~KeychainOperation() { keychain_.endOperation(); }
+
+ private:
+  KeychainItems& keychain_;
+};
+
+// Statuses that say the keychain cannot be used now: refused by the person,
+// nobody to ask, or out of reach.
+bool keychainUnusable(OSStatus status) {
+  return status == errSecUserCanceled || status == errSecInteractionNotAllowed ||
+         status == errSecNotAvailable;
+}
+
+}  // namespace
 
 KeychainStoreResult BiometricAuthManager::storeInKeychain(std::string_view key,
                                                           std::string_view value,
                                                           std::string_view service) {
   // Refused before anything is touched, so a bad value cannot cost the old one.
   if (!isWellFormedUtf8(value)) return {false, errSecParam};
+  const KeychainOperation operation(*keychain_);
 
-  // Kept so that a failed add does not lose the value the delete removed.
+  // The first read tells whether the item exists and whether the keychain can
+  // be used at all; its bytes are kept so that a failed add does not lose the
+  // value the delete removed.
   std::string oldData;
-  const bool hadOldItem = keychain_->copyMatching(service, key, oldData) == errSecSuccess;
+  const OSStatus found = keychain_->copyMatching(service, key, oldData);
+  // Nothing is touched yet: going on would ask again, or delete what could
+  // then not be put back.
+  if (keychainUnusable(found)) return {false, found};
+  const bool hadOldItem = found == errSecSuccess;
+  if (hadOldItem && keychain_->replacesInPlace()) {
+    const OSStatus status = keychain_->update(service, key, value);
+    return {status == errSecSuccess, status};
+  }
 
   // Through dispatch on purpose; an item that survives it is caught by the
   // duplicate-item answer below.
@@ -35,6 +70,7 @@ KeychainStoreResult BiometricAuthManager::storeInKeychain(std::string_view key,
 
 std::optional<std::string> BiometricAuthManager::retrieveFromKeychain(std::string_view key,
                                                                       std::string_view service) {
+  const KeychainOperation operation(*keychain_);
   std::string data;
   if (keychain_->copyMatching(service, key, data) != errSecSuccess) return std::nullopt;
   if (!isWellFormedUtf8(data)) return std::nullopt;
@@ -42,6 +78,7 @@ std::optional<std::string> BiometricAuthManager::retrieveFromKeychain(std::strin
 }
 
 bool BiometricAuthManager::deleteFromKeychain(std::string_view key, std::string_view service) {
+  const KeychainOperation operation(*keychain_);
   const OSStatus status = keychain_->remove(service, key);
   return status == errSecSuccess || status == errSecItemNotFound;
 }

@@ -99,6 +99,31 @@ TEST_F(KeychainTest, FailedAddWithoutAnOldItemLeavesNothing) {
   EXPECT_TRUE(store->items.empty());
 }
 
+TEST_F(KeychainTest, StoreStopsWhenTheFirstReadCannotUseTheKeychain) {
+  // Refused by the person, nobody to ask, out of reach: asking again or
+  // deleting could only make it worse.
+  for (OSStatus refused : {errSecUserCanceled, errSecInteractionNotAllowed, errSecNotAvailable}) {
+    SCOPED_TRACE(refused);
+    store->calls.clear();
+    put("svc", "k", "old");
+    store->failNextCopy = {refused};
+    EXPECT_EQ(manager.storeInKeychain("k", "new", "svc"), (KeychainStoreResult{false, refused}));
+    EXPECT_EQ(store->calls, (Calls{"copyMatching"}));
+    EXPECT_EQ(stored("svc", "k"), "old");
+  }
+}
+
+TEST_F(KeychainTest, EachPublicOperationIsOneKeychainOperation) {
+  put("svc", "k", "old");
+  store->failNextAdd = {errSecDiskFull};  // a store that takes every step
+  (void)manager.storeInKeychain("k", "new", "svc");
+  (void)manager.retrieveFromKeychain("k", "svc");
+  (void)manager.deleteFromKeychain("k", "svc");
+  EXPECT_EQ(store->calls.size(), 6u);
+  EXPECT_EQ(store->callsOutsideOperations, 0);
+  EXPECT_EQ(store->operationDepth, 0);
+}
+
 TEST_F(KeychainTest, IllFormedValueIsRefusedBeforeTheKeychainIsTouched) {
   put("svc", "k", "old");
   EXPECT_EQ(manager.storeInKeychain("k", "bad\xC0\xAF", "svc"),

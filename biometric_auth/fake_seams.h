@@ -175,17 +175,28 @@ class FakeKeychainStore {
   std::map<Identity, std::string> items;
   std::deque<OSStatus> failNextAdd, failNextUpdate, failNextCopy, failNextRemove;
   std::vector<std::string> calls;  // "add", "update", "copyMatching", "remove"
+  int operationDepth = 0;          // open beginOperation() brackets
+  int callsOutsideOperations = 0;  // calls made outside any bracket
+
+  void beginOperation() {
+    std::lock_guard lock(mutex_);
+    ++operationDepth;
+  }
+  void endOperation() {
+    std::lock_guard lock(mutex_);
+    --operationDepth;
+  }
 
   OSStatus add(std::string_view service, std::string_view account, std::string_view data) {
     std::lock_guard lock(mutex_);
-    calls.emplace_back("add");
+    record("add");
     if (auto forced = takeForced(failNextAdd)) return *forced;
     auto [it, inserted] = items.try_emplace(identity(service, account), data);
     return inserted ? errSecSuccess : errSecDuplicateItem;
   }
   OSStatus update(std::string_view service, std::string_view account, std::string_view data) {
     std::lock_guard lock(mutex_);
-    calls.emplace_back("update");
+    record("update");
     if (auto forced = takeForced(failNextUpdate)) return *forced;
     auto it = items.find(identity(service, account));
     if (it == items.end()) return errSecItemNotFound;
@@ -194,7 +205,7 @@ class FakeKeychainStore {
   }
   OSStatus copyMatching(std::string_view service, std::string_view account, std::string& out) {
     std::lock_guard lock(mutex_);
-    calls.emplace_back("copyMatching");
+    record("copyMatching");
     if (auto forced = takeForced(failNextCopy)) return *forced;
     auto it = items.find(identity(service, account));
     if (it == items.end()) return errSecItemNotFound;
@@ -203,12 +214,16 @@ class FakeKeychainStore {
   }
   OSStatus remove(std::string_view service, std::string_view account) {
     std::lock_guard lock(mutex_);
-    calls.emplace_back("remove");
+    record("remove");
     if (auto forced = takeForced(failNextRemove)) return *forced;
     return items.erase(identity(service, account)) > 0 ? errSecSuccess : errSecItemNotFound;
   }
 
  private:
+  void record(const char* call) {
+    calls.emplace_back(call);
+    if (operationDepth == 0) ++callsOutsideOperations;
+  }
   static Identity identity(std::string_view service, std::string_view account) {
     return {std::string(service), std::string(account)};
   }
@@ -241,6 +256,8 @@ class FakeKeychainItems : public KeychainItems {
   OSStatus remove(std::string_view service, std::string_view account) override {
     return store_->remove(service, account);
   }
+  void beginOperation() override { store_->beginOperation(); }
+  void endOperation() override { store_->endOperation(); }
 
  private:
   std::shared_ptr<FakeKeychainStore> store_;

@@ -35,6 +35,16 @@ class KeychainItems {
                                 std::string& data_out) = 0;
   // Deletes every matching item; errSecItemNotFound when none matched.
   virtual OSStatus remove(std::string_view service, std::string_view account) = 0;
+
+  // The calls made on this thread between these two are one public
+  // operation, which the keychain may bound with one deadline and at most one
+  // unlock prompt. Pairs may nest; the outermost one counts.
+  virtual void beginOperation() {}
+  virtual void endOperation() {}
+  // Whether a store changes an existing item's data where the item lies
+  // (update) rather than deleting it and adding it afresh: a keychain that can
+  // add items in one place only would otherwise move, and could lose, them.
+  virtual bool replacesInPlace() const { return false; }
 };
 
 // The keychain of this build (macOS Security, Linux Secret Service).

@@ -53,85 +53,95 @@ JsonArray string_array(const std::vector<std::string>& items) {
   return array;
 }
 
-// Per-user directories, relative to the home directory.
-std::string_view user_directory(Browser browser, Os os) {
-  if (os == Os::linux_os) {
-    switch (browser) {
-      case Browser::chrome: return ".config/google-chrome/NativeMessagingHosts";
-      case Browser::chromium: return ".config/chromium/NativeMessagingHosts";
-      case Browser::brave: return ".config/BraveSoftware/Brave-Browser/NativeMessagingHosts";
-      case Browser::edge: return ".config/microsoft-edge/NativeMessagingHosts";
-      case Browser::vivaldi: return ".config/vivaldi/NativeMessagingHosts";
-      case Browser::firefox: return ".mozilla/native-messaging-hosts";
-    }
-  }
-  switch (browser) {
-    case Browser::chrome: return "Library/Application Support/Google/Chrome/NativeMessagingHosts";
-    case Browser::chromium: return "Library/Application Support/Chromium/NativeMessagingHosts";
-    case Browser::brave:
-      return "Library/Application Support/BraveSoftware/Brave-Browser/NativeMessagingHosts";
-    case Browser::edge: return "Library/Application Support/Microsoft Edge/NativeMessagingHosts";
-    case Browser::vivaldi: return "Library/Application Support/Vivaldi/NativeMessagingHosts";
-    case Browser::firefox: return "Library/Application Support/Mozilla/NativeMessagingHosts";
-  }
-  return {};
-}
+// The one table of browser knowledge. docs/browsers.md says how well each
+// folder is established; keep the two in step.
+constexpr std::string_view kSupport = "Library/Application Support";
+constexpr BrowserInfo kBrowsers[] = {
+    {"chrome", "Google Chrome", ManifestFormat::chromium, "google-chrome/NativeMessagingHosts",
+     "etc/opt/chrome/native-messaging-hosts", "", "Google/Chrome/NativeMessagingHosts",
+     "Library/Google/Chrome/NativeMessagingHosts", "com.google.Chrome", "", SnapHosts::none},
+    // Chrome's channels share its machine-wide folder.
+    {"chrome-beta", "Google Chrome Beta", ManifestFormat::chromium,
+     "google-chrome-beta/NativeMessagingHosts", "etc/opt/chrome/native-messaging-hosts", "",
+     "Google/Chrome Beta/NativeMessagingHosts", "Library/Google/Chrome/NativeMessagingHosts", "",
+     "", SnapHosts::none},
+    {"chrome-dev", "Google Chrome Dev", ManifestFormat::chromium,
+     "google-chrome-unstable/NativeMessagingHosts", "etc/opt/chrome/native-messaging-hosts", "",
+     "Google/Chrome Dev/NativeMessagingHosts", "Library/Google/Chrome/NativeMessagingHosts", "", "",
+     SnapHosts::none},
+    {"chrome-canary", "Google Chrome Canary", ManifestFormat::chromium, "", "", "",
+     "Google/Chrome Canary/NativeMessagingHosts", "Library/Google/Chrome/NativeMessagingHosts", "",
+     "", SnapHosts::none},
+    {"chromium", "Chromium", ManifestFormat::chromium, "chromium/NativeMessagingHosts",
+     "etc/chromium/native-messaging-hosts", "", "Chromium/NativeMessagingHosts",
+     "Library/Application Support/Chromium/NativeMessagingHosts", "org.chromium.Chromium",
+     "chromium", SnapHosts::never},
+    {"brave", "Brave", ManifestFormat::chromium, "BraveSoftware/Brave-Browser/NativeMessagingHosts",
+     "", "", "BraveSoftware/Brave-Browser/NativeMessagingHosts", "", "com.brave.Browser", "",
+     SnapHosts::none},
+    {"brave-beta", "Brave Beta", ManifestFormat::chromium,
+     "BraveSoftware/Brave-Browser-Beta/NativeMessagingHosts", "", "",
+     "BraveSoftware/Brave-Browser-Beta/NativeMessagingHosts", "", "", "", SnapHosts::none},
+    {"brave-nightly", "Brave Nightly", ManifestFormat::chromium,
+     "BraveSoftware/Brave-Browser-Nightly/NativeMessagingHosts", "", "",
+     "BraveSoftware/Brave-Browser-Nightly/NativeMessagingHosts", "", "", "", SnapHosts::none},
+    {"edge", "Microsoft Edge", ManifestFormat::chromium, "microsoft-edge/NativeMessagingHosts",
+     "etc/opt/edge/native-messaging-hosts", "", "Microsoft Edge/NativeMessagingHosts",
+     "Library/Microsoft/Edge/NativeMessagingHosts", "com.microsoft.Edge", "", SnapHosts::none},
+    {"vivaldi", "Vivaldi", ManifestFormat::chromium, "vivaldi/NativeMessagingHosts", "", "",
+     "Vivaldi/NativeMessagingHosts", "", "com.vivaldi.Vivaldi", "", SnapHosts::none},
+    {"vivaldi-snapshot", "Vivaldi Snapshot", ManifestFormat::chromium,
+     "vivaldi-snapshot/NativeMessagingHosts", "", "", "", "", "", "", SnapHosts::none},
+    {"opera", "Opera", ManifestFormat::chromium, "opera/NativeMessagingHosts", "", "",
+     "com.operasoftware.Opera/NativeMessagingHosts", "", "", "", SnapHosts::none},
+    {"thorium", "Thorium", ManifestFormat::chromium, "thorium/NativeMessagingHosts", "", "",
+     "Thorium/NativeMessagingHosts", "", "", "", SnapHosts::none},
+    {"firefox", "Firefox", ManifestFormat::firefox, ".mozilla/native-messaging-hosts",
+     "usr/lib/mozilla/native-messaging-hosts", "usr/lib64/mozilla/native-messaging-hosts",
+     "Mozilla/NativeMessagingHosts", "Library/Application Support/Mozilla/NativeMessagingHosts",
+     "org.mozilla.firefox", "firefox", SnapHosts::portal},
+    {"librewolf", "LibreWolf", ManifestFormat::firefox, ".librewolf/native-messaging-hosts", "", "",
+     "", "", "io.gitlab.librewolf-community", "", SnapHosts::none},
+};
 
-// Machine-wide directories, relative to the root. Brave and Vivaldi publish
-// none, and a guessed location would fail silently, so they have none here.
-std::vector<std::string_view> system_directories(Browser browser, Os os) {
-  if (os == Os::linux_os) {
-    switch (browser) {
-      case Browser::chrome: return {"etc/opt/chrome/native-messaging-hosts"};
-      case Browser::chromium: return {"etc/chromium/native-messaging-hosts"};
-      case Browser::edge: return {"etc/opt/edge/native-messaging-hosts"};
-      case Browser::firefox:
-        return {"usr/lib/mozilla/native-messaging-hosts", "usr/lib64/mozilla/native-messaging-hosts"};
-      case Browser::brave:
-      case Browser::vivaldi: return {};
-    }
+// An absolute path, as the XDG base-directory rules demand of their variables.
+std::optional<std::string> absolute_variable(const char* value, std::string_view name,
+                                             std::vector<std::string_view>& ignored) {
+  if (value == nullptr || *value == '\0') return std::nullopt;
+  if (*value != '/') {
+    ignored.push_back(name);
+    return std::nullopt;
   }
-  switch (browser) {
-    case Browser::chrome: return {"Library/Google/Chrome/NativeMessagingHosts"};
-    case Browser::chromium: return {"Library/Application Support/Chromium/NativeMessagingHosts"};
-    case Browser::edge: return {"Library/Microsoft/Edge/NativeMessagingHosts"};
-    case Browser::firefox: return {"Library/Application Support/Mozilla/NativeMessagingHosts"};
-    case Browser::brave:
-    case Browser::vivaldi: return {};
-  }
-  return {};
-}
-
-std::string_view browser_display_name(Browser browser) {
-  switch (browser) {
-    case Browser::chrome: return "Google Chrome";
-    case Browser::chromium: return "Chromium";
-    case Browser::brave: return "Brave";
-    case Browser::edge: return "Microsoft Edge";
-    case Browser::vivaldi: return "Vivaldi";
-    case Browser::firefox: return "Firefox";
-  }
-  return {};
+  return std::string(value);
 }
 
 }  // namespace
 
-std::string_view browser_name(Browser browser) {
-  switch (browser) {
-    case Browser::chrome: return "chrome";
-    case Browser::chromium: return "chromium";
-    case Browser::brave: return "brave";
-    case Browser::edge: return "edge";
-    case Browser::vivaldi: return "vivaldi";
-    case Browser::firefox: return "firefox";
+std::span<const BrowserInfo> known_browsers() { return kBrowsers; }
+
+const BrowserInfo* find_browser(std::string_view name) {
+  for (const BrowserInfo& browser : kBrowsers) {
+    if (browser.name == name) return &browser;
   }
-  return {};
+  return nullptr;
 }
 
-std::optional<Browser> parse_browser(std::string_view name) {
-  for (Browser browser : kAllBrowsers) {
-    if (browser_name(browser) == name) return browser;
+std::string browser_names() {
+  std::string names;
+  for (const BrowserInfo& browser : kBrowsers) {
+    if (!names.empty()) names += ", ";
+    names += browser.name;
   }
+  return names;
+}
+
+std::string_view format_name(ManifestFormat format) {
+  return format == ManifestFormat::chromium ? "chromium" : "firefox";
+}
+
+std::optional<ManifestFormat> parse_format(std::string_view name) {
+  if (name == "chromium") return ManifestFormat::chromium;
+  if (name == "firefox") return ManifestFormat::firefox;
   return std::nullopt;
 }
 
@@ -145,8 +155,6 @@ std::optional<Os> parse_os(std::string_view name) {
 
 std::string_view scope_name(Scope scope) { return scope == Scope::user ? "user" : "system"; }
 
-bool is_chromium_family(Browser browser) { return browser != Browser::firefox; }
-
 std::string join_path(std::string_view base, std::string_view part) {
   while (!part.empty() && part.front() == '/') part.remove_prefix(1);
   std::string joined(base);
@@ -155,19 +163,60 @@ std::string join_path(std::string_view base, std::string_view part) {
   return joined;
 }
 
-Result<std::vector<std::string>> manifest_directories(Browser browser, Os os, Scope scope,
-                                                      const LocationBase& base) {
+bool path_is_within(std::string_view path, std::string_view directory) {
+  while (directory.size() > 1 && directory.back() == '/') directory.remove_suffix(1);
+  if (!path.starts_with(directory)) return false;
+  std::string_view rest = path.substr(directory.size());
+  if (!rest.empty() && rest.front() != '/' && directory != "/") return false;
+  while (!rest.empty()) {
+    while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
+    const std::string_view component = rest.substr(0, rest.find('/'));
+    if (component == "." || component == "..") return false;
+    rest.remove_prefix(component.size());
+  }
+  return true;
+}
+
+ConfigHome chromium_config_home(const char* chrome_config_home, const char* xdg_config_home) {
+  ConfigHome config;
+  auto chrome = absolute_variable(chrome_config_home, "CHROME_CONFIG_HOME", config.ignored);
+  auto xdg = absolute_variable(xdg_config_home, "XDG_CONFIG_HOME", config.ignored);
+  if (chrome) {
+    config.path = std::move(*chrome);
+    config.variable = "CHROME_CONFIG_HOME";
+  } else if (xdg) {
+    config.path = std::move(*xdg);
+    config.variable = "XDG_CONFIG_HOME";
+  }
+  return config;
+}
+
+Result<std::vector<std::string>> manifest_directories(const BrowserInfo& browser, Os os,
+                                                      Scope scope, const LocationBase& base) {
+  const bool on_linux = os == Os::linux_os;
   std::vector<std::string> directories;
   if (scope == Scope::user) {
+    const std::string_view folder = on_linux ? browser.linux_user : browser.macos_user;
+    if (folder.empty()) {
+      return Error(std::string(browser.display_name) + " has no established per-user folder on " +
+                   std::string(os_name(os)) + "; name it with --manifest-dir");
+    }
     if (base.home.empty()) return Error("no home directory: set HOME or pass --home");
-    directories.push_back(join_path(base.home, user_directory(browser, os)));
+    std::string parent;
+    if (!on_linux) parent = join_path(base.home, kSupport);
+    else if (browser.format == ManifestFormat::firefox) parent = base.home;
+    else if (!base.config_home.empty()) parent = base.config_home;
+    else parent = join_path(base.home, ".config");
+    directories.push_back(join_path(parent, folder));
     return directories;
   }
-  for (std::string_view relative : system_directories(browser, os)) {
-    directories.push_back(join_path(base.root, relative));
+  const std::string_view folders[] = {on_linux ? browser.linux_system : browser.macos_system,
+                                      on_linux ? browser.linux_system_alternative : ""};
+  for (std::string_view folder : folders) {
+    if (!folder.empty()) directories.push_back(join_path(base.root, folder));
   }
   if (directories.empty()) {
-    return Error(std::string(browser_display_name(browser)) +
+    return Error(std::string(browser.display_name) +
                  " documents no system-wide native-messaging location on " +
                  std::string(os_name(os)) + "; install it per user");
   }
@@ -226,13 +275,13 @@ Result<void> validate_description(std::string_view description) {
   return {};
 }
 
-JsonValue build_manifest(Browser browser, const ManifestContent& content) {
+JsonValue build_manifest(ManifestFormat format, const ManifestContent& content) {
   JsonObject manifest;
   manifest.set("name", JsonValue(content.name));
   manifest.set("description", JsonValue(content.description));
   manifest.set("path", JsonValue(content.host_path));
   manifest.set("type", JsonValue("stdio"));
-  if (is_chromium_family(browser)) {
+  if (format == ManifestFormat::chromium) {
     manifest.set("allowed_origins", string_array(content.allowed_origins));
   } else {
     manifest.set("allowed_extensions", string_array(content.allowed_extensions));
@@ -240,8 +289,8 @@ JsonValue build_manifest(Browser browser, const ManifestContent& content) {
   return JsonValue(std::move(manifest));
 }
 
-std::string manifest_text(Browser browser, const ManifestContent& content) {
-  std::string text = serialize_json(build_manifest(browser, content));
+std::string manifest_text(ManifestFormat format, const ManifestContent& content) {
+  std::string text = serialize_json(build_manifest(format, content));
   text += '\n';
   return text;
 }

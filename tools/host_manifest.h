@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,12 +13,9 @@
 
 namespace vk {
 
-// The browsers the installer knows; the first five read the Chromium format.
-enum class Browser { chrome, chromium, brave, edge, vivaldi, firefox };
-
-// Every browser, in the order the installer reports them.
-inline constexpr Browser kAllBrowsers[] = {Browser::chrome, Browser::chromium, Browser::brave,
-                                           Browser::edge,   Browser::vivaldi,  Browser::firefox};
+// Which manifest a browser reads: the Chromium family's, which allows
+// extensions by origin, or Firefox's, which allows add-ons by ID.
+enum class ManifestFormat { chromium, firefox };
 
 // Operating systems whose manifest locations are known.
 enum class Os { linux_os, macos };
@@ -25,37 +23,86 @@ enum class Os { linux_os, macos };
 // Per-user manifests or the machine-wide ones.
 enum class Scope { user, system };
 
-// The browser's option name ("chrome", ..., "firefox").
-std::string_view browser_name(Browser browser);
+// What a snap-packaged browser can do with a host outside the snap.
+enum class SnapHosts {
+  none,    // not packaged as a snap
+  portal,  // reads the normal manifest through the desktop portal, which starts the host
+  never,   // cannot start a native-messaging host at all
+};
+
+// One browser the installer knows by name. Folders are relative: Linux
+// per-user folders of the Chromium family to the config home ($CHROME_CONFIG_HOME,
+// $XDG_CONFIG_HOME or ~/.config), those of the Firefox family to the home,
+// macOS per-user folders to ~/Library/Application Support, machine-wide ones
+// to the root. An empty folder means none is established, and the installer
+// refuses rather than guess: a manifest in a folder no browser reads fails
+// silently.
+struct BrowserInfo {
+  std::string_view name;          // the --browser value
+  std::string_view display_name;  // as users know it
+  ManifestFormat format;
+  std::string_view linux_user;
+  std::string_view linux_system;
+  // Read by builds for lib64 systems; written only where that build lives.
+  std::string_view linux_system_alternative;
+  std::string_view macos_user;
+  std::string_view macos_system;
+  std::string_view flatpak_id;  // its Flathub application ID, if it has one
+  std::string_view snap_name;
+  SnapHosts snap_hosts;
+};
+
+// Every browser the installer knows, in the order it reports them.
+std::span<const BrowserInfo> known_browsers();
 // The browser named `name`, if it is one.
-std::optional<Browser> parse_browser(std::string_view name);
+const BrowserInfo* find_browser(std::string_view name);
+// "chrome, chrome-beta, ..., librewolf": every name, for messages.
+std::string browser_names();
+
+// "chromium" or "firefox".
+std::string_view format_name(ManifestFormat format);
+std::optional<ManifestFormat> parse_format(std::string_view name);
 // "linux" or "macos".
 std::string_view os_name(Os os);
 std::optional<Os> parse_os(std::string_view name);
 // "user" or "system".
 std::string_view scope_name(Scope scope);
-// True for the browsers that take "allowed_origins" instead of "allowed_extensions".
-bool is_chromium_family(Browser browser);
 
 // The directories paths are built under: a home for per-user manifests, a
-// root prefix for machine-wide ones (so packages can stage into a tree).
+// root prefix for machine-wide ones (so packages can stage into a tree), and
+// the config home of the Chromium family on Linux (empty: home/.config).
 struct LocationBase {
   std::string home;
   std::string root = "/";
+  std::string config_home;
 };
 
+// Where the Chromium family keeps its per-user folders on Linux, and which
+// variable said so.
+struct ConfigHome {
+  std::string path;                       // empty: home/.config
+  std::string_view variable;              // "CHROME_CONFIG_HOME", "XDG_CONFIG_HOME" or empty
+  std::vector<std::string_view> ignored;  // variables set to a relative path
+};
+// $CHROME_CONFIG_HOME wins over $XDG_CONFIG_HOME, as in the browsers
+// themselves; empty values are unset and relative ones are ignored, as the
+// XDG base-directory rules say. Null means the variable is not set.
+ConfigHome chromium_config_home(const char* chrome_config_home, const char* xdg_config_home);
+
 // Directories where `browser` reads manifests on `os` in `scope`, first the
-// one the installer writes to. Firefox on Linux reads /usr/lib or, when built
-// for lib64 systems, /usr/lib64; both are listed. Fails for a browser that
-// documents no such location.
-Result<std::vector<std::string>> manifest_directories(Browser browser, Os os, Scope scope,
-                                                      const LocationBase& base);
+// one the installer writes to. Fails for a browser that has no established
+// folder there.
+Result<std::vector<std::string>> manifest_directories(const BrowserInfo& browser, Os os,
+                                                      Scope scope, const LocationBase& base);
 
 // "<name>.json".
 std::string manifest_file_name(std::string_view host_name);
 
 // Joins two path parts with exactly one "/" between them.
 std::string join_path(std::string_view base, std::string_view part);
+// True when `path` is `directory` or lies below it, judged by the text alone:
+// a path with "." or ".." components is never inside, so none can climb out.
+bool path_is_within(std::string_view path, std::string_view directory);
 
 // What goes into a manifest besides the browser-specific key.
 struct ManifestContent {
@@ -78,9 +125,9 @@ Result<void> validate_allowed_extension(std::string_view id);
 // Valid UTF-8; the browsers show it, nothing else reads it.
 Result<void> validate_description(std::string_view description);
 
-// The manifest `browser` reads, as a JSON object.
-JsonValue build_manifest(Browser browser, const ManifestContent& content);
+// The manifest in `format`, as a JSON object.
+JsonValue build_manifest(ManifestFormat format, const ManifestContent& content);
 // The manifest's file text: the compact JSON and a final newline.
-std::string manifest_text(Browser browser, const ManifestContent& content);
+std::string manifest_text(ManifestFormat format, const ManifestContent& content);
 
 }  // namespace vk

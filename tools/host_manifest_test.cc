@@ -9,51 +9,60 @@ namespace vk {
 namespace {
 
 struct LocationCase {
-  Browser browser;
+  std::string_view browser;
   Os os;
   Scope scope;
-  std::vector<std::string> directories;  // empty: no documented location
+  std::vector<std::string> directories;  // empty: no established folder
 };
 
-const LocationBase kBase{"/home/u", "/stage"};
+const LocationBase kBase{"/home/u", "/stage", ""};
 const std::string kMacHome = "/home/u/Library/Application Support/";
 
 const LocationCase kLocations[] = {
-    {Browser::chrome, Os::linux_os, Scope::user, {"/home/u/.config/google-chrome/NativeMessagingHosts"}},
-    {Browser::chromium, Os::linux_os, Scope::user, {"/home/u/.config/chromium/NativeMessagingHosts"}},
-    {Browser::brave, Os::linux_os, Scope::user,
-     {"/home/u/.config/BraveSoftware/Brave-Browser/NativeMessagingHosts"}},
-    {Browser::edge, Os::linux_os, Scope::user, {"/home/u/.config/microsoft-edge/NativeMessagingHosts"}},
-    {Browser::vivaldi, Os::linux_os, Scope::user, {"/home/u/.config/vivaldi/NativeMessagingHosts"}},
-    {Browser::firefox, Os::linux_os, Scope::user, {"/home/u/.mozilla/native-messaging-hosts"}},
-    {Browser::chrome, Os::linux_os, Scope::system, {"/stage/etc/opt/chrome/native-messaging-hosts"}},
-    {Browser::chromium, Os::linux_os, Scope::system, {"/stage/etc/chromium/native-messaging-hosts"}},
-    {Browser::brave, Os::linux_os, Scope::system, {}},
-    {Browser::edge, Os::linux_os, Scope::system, {"/stage/etc/opt/edge/native-messaging-hosts"}},
-    {Browser::vivaldi, Os::linux_os, Scope::system, {}},
-    {Browser::firefox, Os::linux_os, Scope::system,
+    {"chrome", Os::linux_os, Scope::user, {"/home/u/.config/google-chrome/NativeMessagingHosts"}},
+    {"chromium", Os::linux_os, Scope::user, {"/home/u/.config/chromium/NativeMessagingHosts"}},
+    {"brave", Os::linux_os, Scope::user, {"/home/u/.config/BraveSoftware/Brave-Browser/NativeMessagingHosts"}},
+    {"edge", Os::linux_os, Scope::user, {"/home/u/.config/microsoft-edge/NativeMessagingHosts"}},
+    {"vivaldi", Os::linux_os, Scope::user, {"/home/u/.config/vivaldi/NativeMessagingHosts"}},
+    {"firefox", Os::linux_os, Scope::user, {"/home/u/.mozilla/native-messaging-hosts"}},
+    {"chrome", Os::linux_os, Scope::system, {"/stage/etc/opt/chrome/native-messaging-hosts"}},
+    {"chromium", Os::linux_os, Scope::system, {"/stage/etc/chromium/native-messaging-hosts"}},
+    {"brave", Os::linux_os, Scope::system, {}},
+    {"edge", Os::linux_os, Scope::system, {"/stage/etc/opt/edge/native-messaging-hosts"}},
+    {"vivaldi", Os::linux_os, Scope::system, {}},
+    {"firefox", Os::linux_os, Scope::system,
      {"/stage/usr/lib/mozilla/native-messaging-hosts", "/stage/usr/lib64/mozilla/native-messaging-hosts"}},
-    {Browser::chrome, Os::macos, Scope::user, {kMacHome + "Google/Chrome/NativeMessagingHosts"}},
-    {Browser::chromium, Os::macos, Scope::user, {kMacHome + "Chromium/NativeMessagingHosts"}},
-    {Browser::brave, Os::macos, Scope::user, {kMacHome + "BraveSoftware/Brave-Browser/NativeMessagingHosts"}},
-    {Browser::edge, Os::macos, Scope::user, {kMacHome + "Microsoft Edge/NativeMessagingHosts"}},
-    {Browser::vivaldi, Os::macos, Scope::user, {kMacHome + "Vivaldi/NativeMessagingHosts"}},
-    {Browser::firefox, Os::macos, Scope::user, {kMacHome + "Mozilla/NativeMessagingHosts"}},
-    {Browser::chrome, Os::macos, Scope::system, {"/stage/Library/Google/Chrome/NativeMessagingHosts"}},
-    {Browser::chromium, Os::macos, Scope::system,
+    {"chrome", Os::macos, Scope::user, {kMacHome + "Google/Chrome/NativeMessagingHosts"}},
+    {"chromium", Os::macos, Scope::user, {kMacHome + "Chromium/NativeMessagingHosts"}},
+    {"brave", Os::macos, Scope::user, {kMacHome + "BraveSoftware/Brave-Browser/NativeMessagingHosts"}},
+    {"edge", Os::macos, Scope::user, {kMacHome + "Microsoft Edge/NativeMessagingHosts"}},
+    {"vivaldi", Os::macos, Scope::user, {kMacHome + "Vivaldi/NativeMessagingHosts"}},
+    {"firefox", Os::macos, Scope::user, {kMacHome + "Mozilla/NativeMessagingHosts"}},
+    {"chrome", Os::macos, Scope::system, {"/stage/Library/Google/Chrome/NativeMessagingHosts"}},
+    {"chromium", Os::macos, Scope::system,
      {"/stage/Library/Application Support/Chromium/NativeMessagingHosts"}},
-    {Browser::brave, Os::macos, Scope::system, {}},
-    {Browser::edge, Os::macos, Scope::system, {"/stage/Library/Microsoft/Edge/NativeMessagingHosts"}},
-    {Browser::vivaldi, Os::macos, Scope::system, {}},
-    {Browser::firefox, Os::macos, Scope::system,
+    {"brave", Os::macos, Scope::system, {}},
+    {"edge", Os::macos, Scope::system, {"/stage/Library/Microsoft/Edge/NativeMessagingHosts"}},
+    {"vivaldi", Os::macos, Scope::system, {}},
+    {"firefox", Os::macos, Scope::system,
      {"/stage/Library/Application Support/Mozilla/NativeMessagingHosts"}},
+    // Channels and forks: folders the installer-level tests do not reach.
+    {"chrome-canary", Os::linux_os, Scope::user, {}},
+    {"chrome-dev", Os::linux_os, Scope::system, {"/stage/etc/opt/chrome/native-messaging-hosts"}},
+    {"chrome-dev", Os::macos, Scope::user, {kMacHome + "Google/Chrome Dev/NativeMessagingHosts"}},
+    {"brave-nightly", Os::macos, Scope::user,
+     {kMacHome + "BraveSoftware/Brave-Browser-Nightly/NativeMessagingHosts"}},
+    {"vivaldi-snapshot", Os::macos, Scope::user, {}},
+    {"librewolf", Os::linux_os, Scope::system, {}},
 };
 
 TEST(ManifestDirectories, EveryBrowserOsAndScope) {
   for (const auto& c : kLocations) {
-    SCOPED_TRACE(std::string(browser_name(c.browser)) + " " + std::string(os_name(c.os)) + " " +
+    SCOPED_TRACE(std::string(c.browser) + " " + std::string(os_name(c.os)) + " " +
                  std::string(scope_name(c.scope)));
-    auto directories = manifest_directories(c.browser, c.os, c.scope, kBase);
+    const BrowserInfo* browser = find_browser(c.browser);
+    ASSERT_NE(browser, nullptr);
+    auto directories = manifest_directories(*browser, c.os, c.scope, kBase);
     if (c.directories.empty()) {
       ASSERT_FALSE(directories);
       continue;
@@ -63,35 +72,92 @@ TEST(ManifestDirectories, EveryBrowserOsAndScope) {
   }
 }
 
-TEST(ManifestDirectories, UndocumentedSystemLocationIsRefusedByName) {
-  auto brave = manifest_directories(Browser::brave, Os::linux_os, Scope::system, kBase);
-  ASSERT_FALSE(brave);
-  EXPECT_EQ(brave.error().text(),
-            "Brave documents no system-wide native-messaging location on linux; install it per user");
-  auto vivaldi = manifest_directories(Browser::vivaldi, Os::macos, Scope::system, kBase);
-  ASSERT_FALSE(vivaldi);
-  EXPECT_EQ(vivaldi.error().text(),
-            "Vivaldi documents no system-wide native-messaging location on macos; install it per user");
+TEST(ManifestDirectories, MissingFoldersAreRefusedByName) {
+  const struct {
+    std::string_view browser;
+    Os os;
+    Scope scope;
+    std::string error;
+  } cases[] = {
+      {"brave", Os::linux_os, Scope::system,
+       "Brave documents no system-wide native-messaging location on linux; install it per user"},
+      {"vivaldi", Os::macos, Scope::system,
+       "Vivaldi documents no system-wide native-messaging location on macos; install it per user"},
+      {"chrome-canary", Os::linux_os, Scope::user,
+       "Google Chrome Canary has no established per-user folder on linux; name it with "
+       "--manifest-dir"},
+  };
+  for (const auto& c : cases) {
+    auto directories = manifest_directories(*find_browser(c.browser), c.os, c.scope, kBase);
+    ASSERT_FALSE(directories) << c.browser;
+    EXPECT_EQ(directories.error().text(), c.error);
+  }
+}
+
+TEST(ChromiumConfigHome, ChromeVariableFirstAbsoluteOnly) {
+  const struct {
+    const char* chrome;
+    const char* xdg;
+    std::string path;
+    std::string_view variable;
+    std::vector<std::string_view> ignored;
+  } cases[] = {
+      {nullptr, nullptr, "", "", {}},
+      {"", "", "", "", {}},
+      {nullptr, "/x", "/x", "XDG_CONFIG_HOME", {}},
+      {"/c", "/x", "/c", "CHROME_CONFIG_HOME", {}},
+      {"c", "/x", "/x", "XDG_CONFIG_HOME", {"CHROME_CONFIG_HOME"}},
+      {"c", "x", "", "", {"CHROME_CONFIG_HOME", "XDG_CONFIG_HOME"}},
+  };
+  for (const auto& c : cases) {
+    const ConfigHome config = chromium_config_home(c.chrome, c.xdg);
+    EXPECT_EQ(config.path, c.path);
+    EXPECT_EQ(config.variable, c.variable);
+    EXPECT_EQ(config.ignored, c.ignored);
+  }
 }
 
 TEST(ManifestDirectories, RootAndHomeJoinWithOneSlash) {
-  auto system = manifest_directories(Browser::chrome, Os::linux_os, Scope::system, {"", "/"});
+  const BrowserInfo& chrome = *find_browser("chrome");
+  const BrowserInfo& firefox = *find_browser("firefox");
+  auto system = manifest_directories(chrome, Os::linux_os, Scope::system, {"", "/", ""});
   ASSERT_TRUE(system);
   EXPECT_EQ(system->front(), "/etc/opt/chrome/native-messaging-hosts");
-  auto user = manifest_directories(Browser::firefox, Os::linux_os, Scope::user, {"/h/", "/"});
+  auto user = manifest_directories(firefox, Os::linux_os, Scope::user, {"/h/", "/", ""});
   ASSERT_TRUE(user);
   EXPECT_EQ(user->front(), "/h/.mozilla/native-messaging-hosts");
-  auto no_home = manifest_directories(Browser::firefox, Os::linux_os, Scope::user, {"", "/"});
+  auto no_home = manifest_directories(firefox, Os::linux_os, Scope::user, {"", "/", ""});
   ASSERT_FALSE(no_home);
   EXPECT_EQ(no_home.error().text(), "no home directory: set HOME or pass --home");
 }
 
-TEST(BrowserNames, RoundTripAndRejectUnknown) {
-  for (Browser browser : kAllBrowsers) EXPECT_EQ(parse_browser(browser_name(browser)), browser);
-  EXPECT_FALSE(parse_browser("Chrome"));
-  EXPECT_FALSE(parse_browser("safari"));
+TEST(BrowserNames, FindKnownAndRejectUnknown) {
+  for (const BrowserInfo& browser : known_browsers()) {
+    EXPECT_EQ(find_browser(browser.name), &browser);
+  }
+  EXPECT_EQ(find_browser("Chrome"), nullptr);
+  EXPECT_EQ(find_browser("safari"), nullptr);
   EXPECT_EQ(parse_os("macos"), Os::macos);
   EXPECT_FALSE(parse_os("darwin"));
+  EXPECT_EQ(parse_format("firefox"), ManifestFormat::firefox);
+  EXPECT_FALSE(parse_format("gecko"));
+}
+
+TEST(PathIsWithin, ByComponentsAndNeverThroughDots) {
+  const struct {
+    std::string_view path;
+    std::string_view directory;
+    bool within;
+  } cases[] = {
+      {"/h/.var/app/x/bin/host", "/h/.var/app/x", true},
+      {"/h/.var/app/x", "/h/.var/app/x/", true},
+      {"/h/.var/app/xy/host", "/h/.var/app/x", false},
+      {"/h/.var/app/x/../y/host", "/h/.var/app/x", false},
+      {"/h/.var/app/x/./host", "/h/.var/app/x", false},
+      {"/usr/bin/host", "/h/.var/app/x", false},
+      {"/anything", "/", true},
+  };
+  for (const auto& c : cases) EXPECT_EQ(path_is_within(c.path, c.directory), c.within) << c.path;
 }
 
 const ManifestContent kContent{"com.tarnwick.vellumkeep",
@@ -100,18 +166,15 @@ const ManifestContent kContent{"com.tarnwick.vellumkeep",
                                {"chrome-extension://abcdefghijklmnopabcdefghijklmnop/"},
                                {"vault@tarnwick.example"}};
 
-TEST(ManifestText, ChromiumFamilyNamesOrigins) {
-  for (Browser browser : {Browser::chrome, Browser::chromium, Browser::brave, Browser::edge,
-                          Browser::vivaldi}) {
-    EXPECT_EQ(manifest_text(browser, kContent),
-              "{\"allowed_origins\":[\"chrome-extension://abcdefghijklmnopabcdefghijklmnop/\"],"
-              "\"description\":\"Tarnwick host\",\"name\":\"com.tarnwick.vellumkeep\","
-              "\"path\":\"/opt/tarnwick/bin/vellumkeep-native\",\"type\":\"stdio\"}\n");
-  }
+TEST(ManifestText, ChromiumFormatNamesOrigins) {
+  EXPECT_EQ(manifest_text(ManifestFormat::chromium, kContent),
+            "{\"allowed_origins\":[\"chrome-extension://abcdefghijklmnopabcdefghijklmnop/\"],"
+            "\"description\":\"Tarnwick host\",\"name\":\"com.tarnwick.vellumkeep\","
+            "\"path\":\"/opt/tarnwick/bin/vellumkeep-native\",\"type\":\"stdio\"}\n");
 }
 
 TEST(ManifestText, FirefoxNamesExtensions) {
-  EXPECT_EQ(manifest_text(Browser::firefox, kContent),
+  EXPECT_EQ(manifest_text(ManifestFormat::firefox, kContent),
             "{\"allowed_extensions\":[\"vault@tarnwick.example\"],"
             "\"description\":\"Tarnwick host\",\"name\":\"com.tarnwick.vellumkeep\","
             "\"path\":\"/opt/tarnwick/bin/vellumkeep-native\",\"type\":\"stdio\"}\n");
@@ -120,7 +183,7 @@ TEST(ManifestText, FirefoxNamesExtensions) {
 TEST(ManifestText, PathIsEscapedAsJson) {
   ManifestContent content = kContent;
   content.host_path = "/opt/a \"b\"\\c/host";
-  const JsonValue manifest = build_manifest(Browser::chrome, content);
+  const JsonValue manifest = build_manifest(ManifestFormat::chromium, content);
   auto reparsed = parse_json(serialize_json(manifest));
   ASSERT_TRUE(reparsed);
   EXPECT_EQ(*reparsed->as_object()->find("path")->as_string(), "/opt/a \"b\"\\c/host");

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "native_messaging/json.h"
 #include "native_messaging/result.h"
 #include "native_messaging/unique_fd.h"
+#include "tools/browser_sandbox.h"
 #include "tools/host_manifest.h"
 
 namespace vk {
@@ -31,32 +33,48 @@ constexpr int kExitUsage = 2;
 constexpr std::string_view kUsage =
     "Usage: vk-install-host-manifest install|list|remove [options]\n"
     "\n"
-    "  install   write the host manifest for each chosen browser\n"
+    "  install   write the host manifest for each chosen browser or folder\n"
     "  list      show the installed manifests and the host each names\n"
     "  remove    delete the manifests\n"
     "\n"
     "Options:\n"
-    "  --browser=NAME[,NAME]   chrome, chromium, brave, edge, vivaldi, firefox or all;\n"
-    "                          repeatable (install: required; list, remove: all)\n"
+    "  --browser=NAME[,NAME]   a browser below, or all (those with a folder for the\n"
+    "                          chosen OS and scope); repeatable (install: this or\n"
+    "                          --manifest-dir; list, remove: all by default)\n"
+    "  --manifest-dir=DIR      the folder a browser reads manifests from, for forks,\n"
+    "                          portable builds and custom profiles (absolute)\n"
+    "  --format=chromium|firefox  the manifest --manifest-dir takes (install)\n"
     "  --user | --system       per-user (default) or machine-wide manifests;\n"
     "                          list shows both unless one is given\n"
     "  --host-path=PATH        absolute path of the installed vellumkeep-native\n"
     "  --allowed-origin=ORIGIN chrome-extension://<id>/ allowed to connect (Chromium\n"
-    "                          family; repeatable)\n"
+    "                          format; repeatable)\n"
     "  --allowed-extension=ID  Firefox add-on ID allowed to connect (repeatable)\n"
     "  --name=NAME             host name (default com.tarnwick.vellumkeep)\n"
     "  --description=TEXT      description shown by the browser\n"
     "  --os=linux|macos        whose locations to use (default: this system's)\n"
-    "  --home=DIR              home directory for per-user manifests (default $HOME)\n"
+    "  --home=DIR              home for per-user manifests (default $HOME; with it,\n"
+    "                          $CHROME_CONFIG_HOME and $XDG_CONFIG_HOME are not used)\n"
     "  --root=DIR              prefix for machine-wide locations (default /)\n"
     "  --dry-run               print what would be written or removed; change nothing\n"
-    "  --help                  show this text\n";
+    "  --help                  show this text\n"
+    "\n"
+    "Browsers:\n";
 
 enum class Command { install, list, remove };
 
+// A browser chosen on the command line; `all` chooses only those with a
+// folder where the user asked, a browser named outright must have one.
+struct Chosen {
+  const BrowserInfo* browser;
+  bool by_name;
+};
+
 struct Options {
   Command command = Command::install;
-  std::vector<Browser> browsers;
+  std::vector<Chosen> browsers;
+  std::optional<std::string> manifest_dir;
+  std::optional<ManifestFormat> format;
   std::optional<Scope> scope;
   Os os =
 #ifdef __APPLE__
@@ -85,24 +103,37 @@ void print_error(std::string_view text) {
   (void)write_all(STDERR_FILENO, line);
 }
 
-void add_unique(std::vector<Browser>& browsers, Browser browser) {
-  for (Browser present : browsers) {
-    if (present == browser) return;
+std::string usage() {
+  std::string text(kUsage);
+  for (const BrowserInfo& browser : known_browsers()) {
+    std::string line = "  " + std::string(browser.name);
+    line.resize(20, ' ');
+    text += line + std::string(browser.display_name) + " (" +
+            std::string(format_name(browser.format)) + " format)\n";
   }
-  browsers.push_back(browser);
+  return text;
 }
 
-Result<void> add_browsers(std::string_view list, std::vector<Browser>& browsers) {
+void choose(std::vector<Chosen>& browsers, const BrowserInfo& browser, bool by_name) {
+  for (Chosen& present : browsers) {
+    if (present.browser == &browser) {
+      present.by_name = present.by_name || by_name;
+      return;
+    }
+  }
+  browsers.push_back({&browser, by_name});
+}
+
+Result<void> add_browsers(std::string_view list, std::vector<Chosen>& browsers) {
   while (true) {
     const std::size_t comma = list.find(',');
     const std::string_view item = list.substr(0, comma);
     if (item == "all") {
-      for (Browser browser : kAllBrowsers) add_unique(browsers, browser);
-    } else if (const auto browser = parse_browser(item)) {
-      add_unique(browsers, *browser);
+      for (const BrowserInfo& browser : known_browsers()) choose(browsers, browser, false);
+    } else if (const BrowserInfo* browser = find_browser(item)) {
+      choose(browsers, *browser, true);
     } else {
-      return Error("unknown browser \"" + std::string(item) +
-                   "\" (chrome, chromium, brave, edge, vivaldi, firefox, all)");
+      return Error("unknown browser \"" + std::string(item) + "\" (" + browser_names() + ", all)");
     }
     if (comma == std::string_view::npos) return {};
     list.remove_prefix(comma + 1);
@@ -158,6 +189,12 @@ Result<Options> parse_options(int argc, char** argv) {
       std::string text = std::move(taken).value();
       if (key == "--browser") {
         status = add_browsers(text, options.browsers);
+      } else if (key == "--manifest-dir") {
+        if (options.manifest_dir) status = Error("--manifest-dir is given twice");
+        options.manifest_dir = std::move(text);
+      } else if (key == "--format") {
+        if (const auto format = parse_format(text)) options.format = *format;
+        else status = Error("unknown format \"" + text + "\" (chromium, firefox)");
       } else if (key == "--os") {
         if (const auto os = parse_os(text)) options.os = *os;
         else status = Error("unknown OS \"" + text + "\" (linux, macos)");
@@ -185,6 +222,14 @@ Result<Options> parse_options(int argc, char** argv) {
   if (!command) return Error("missing command: install, list or remove");
   options.command = *command;
   if (options.root.empty()) return Error("--root must not be empty");
+  if (options.manifest_dir) {
+    if (!options.browsers.empty()) return Error("--manifest-dir and --browser exclude each other");
+    if (options.manifest_dir->empty() || options.manifest_dir->front() != '/') {
+      return Error("--manifest-dir must be absolute: \"" + *options.manifest_dir + "\"");
+    }
+  } else if (options.format) {
+    return Error("--format goes with --manifest-dir; a named browser has its own");
+  }
   if (auto valid = validate_host_name(options.name); !valid) return std::move(valid).error();
   return options;
 }
@@ -264,8 +309,184 @@ Result<std::string> read_small_file(const std::string& path) {
   }
 }
 
-// The host path a manifest names, or why it cannot be told.
-std::string describe_manifest(const std::string& path) {
+// Everything a run needs to know about where manifests go.
+struct Places {
+  LocationBase base;
+  ConfigHome config;  // used only for Chromium-family per-user folders on Linux
+};
+
+Places find_places(const Options& options) {
+  Places places;
+  places.base.home = options.home ? *options.home : default_home();
+  places.base.root = options.root;
+  // Another home is staged as a fresh login sees it: the variables belong to this session.
+  if (!options.home && options.os == Os::linux_os) {
+    places.config =
+        chromium_config_home(std::getenv("CHROME_CONFIG_HOME"), std::getenv("XDG_CONFIG_HOME"));
+    places.base.config_home = places.config.path;
+  }
+  return places;
+}
+
+// One folder set the run reads or writes, and what to call it in reports.
+struct Target {
+  const BrowserInfo* browser;  // null for --manifest-dir
+  std::string_view scope;      // "user", "system", "dir" or the sandbox kind
+  ManifestFormat format;
+  // The first is written; the rest only where their browser build lives.
+  std::vector<std::string> directories;
+  std::optional<Sandbox> sandbox;
+  bool under_root = false;  // its manifests name hosts inside --root
+};
+
+std::string target_label(const Target& target) {
+  return std::string(target.browser != nullptr ? target.browser->name : "custom") + " " +
+         std::string(target.scope);
+}
+
+// The named browsers' folders in `scopes`. A browser named outright that has
+// no folder there is an error; one chosen by `all` is left out.
+std::vector<Target> named_targets(const Options& options, const Places& places,
+                                  const std::vector<Scope>& scopes, std::vector<Error>* errors) {
+  std::vector<Chosen> browsers = options.browsers;
+  if (browsers.empty()) {
+    for (const BrowserInfo& browser : known_browsers()) browsers.push_back({&browser, false});
+  }
+  std::vector<Target> targets;
+  for (const Chosen& chosen : browsers) {
+    for (Scope scope : scopes) {
+      auto directories = manifest_directories(*chosen.browser, options.os, scope, places.base);
+      if (!directories) {
+        if (chosen.by_name && errors != nullptr) errors->push_back(std::move(directories).error());
+        continue;
+      }
+      targets.push_back({chosen.browser, scope_name(scope), chosen.browser->format,
+                         std::move(directories).value(), std::nullopt, scope == Scope::system});
+    }
+  }
+  return targets;
+}
+
+// The folders of the named browsers' Flatpaks, which only `list` looks into.
+std::vector<Target> flatpak_targets(const Options& options, const Places& places) {
+  std::vector<Target> targets;
+  if (options.os != Os::linux_os) return targets;
+  for (const Target& named : named_targets(options, places, {Scope::user}, nullptr)) {
+    if (auto flatpak = flatpak_of(*named.browser, places.base.home)) {
+      std::vector<std::string> folder = {flatpak_manifest_directory(*named.browser, *flatpak)};
+      targets.push_back(
+          {named.browser, "flatpak", named.format, std::move(folder), flatpak, false});
+    }
+  }
+  return targets;
+}
+
+Target custom_target(const Options& options, const Places& places) {
+  const ManifestFormat format = options.format.value_or(ManifestFormat::chromium);
+  Target target{nullptr, "dir", format, {*options.manifest_dir}, std::nullopt, false};
+  if (options.os == Os::linux_os) {
+    target.sandbox = sandbox_of(*options.manifest_dir, places.base.home);
+  }
+  if (target.sandbox) target.scope = sandbox_kind_name(target.sandbox->kind);
+  return target;
+}
+
+// The options that register the host besides the folder and the host path,
+// as the advice repeats them.
+std::vector<std::string> registration_options(const Options& options, ManifestFormat format) {
+  std::vector<std::string> extra;
+  if (format == ManifestFormat::chromium) {
+    for (const auto& origin : options.allowed_origins) {
+      extra.push_back("--allowed-origin=" + origin);
+    }
+  } else {
+    for (const auto& id : options.allowed_extensions) extra.push_back("--allowed-extension=" + id);
+  }
+  if (options.name != kDefaultHostName) extra.push_back("--name=" + options.name);
+  return extra;
+}
+
+// Why `target`, a folder inside a sandbox, cannot take this manifest, with
+// the advice that helps; nothing when it can.
+std::optional<std::string> sandbox_refusal(const Options& options, const Places& places,
+                                           const Target& target) {
+  const Sandbox& sandbox = *target.sandbox;
+  const std::string where = std::string(sandbox_kind_name(sandbox.kind)) + " " + sandbox.app;
+  if (options.scope == Scope::system) {
+    return *options.manifest_dir + " is inside the " + where +
+           ", which reads no machine-wide manifests; drop --system\n";
+  }
+  if (sandbox.kind == SandboxKind::snap) {
+    std::string text = *options.manifest_dir + " is inside the snap " + sandbox.app +
+                       ", which cannot start a program outside itself\n";
+    for (const BrowserInfo& browser : known_browsers()) {
+      if (browser.snap_name != sandbox.app || browser.snap_hosts != SnapHosts::portal) continue;
+      auto folders = manifest_directories(browser, Os::linux_os, Scope::user, places.base);
+      if (!folders) continue;
+      text += snap_advice(browser, folders->front()) +
+              "Register it there with --browser=" + std::string(browser.name) + ".\n";
+    }
+    return text;
+  }
+  if (sandbox_can_start(sandbox, *options.host_path)) return std::nullopt;
+  std::string_view browser = "This browser";
+  for (const BrowserInfo& known : known_browsers()) {
+    if (known.flatpak_id == sandbox.app) browser = known.display_name;
+  }
+  const auto extra = registration_options(options, target.format);
+  return *options.host_path + " is outside the " + where + ", which cannot start it\n" +
+         flatpak_advice(
+             {browser, sandbox, *options.manifest_dir, target.format, *options.host_path, extra});
+}
+
+// For each chosen browser also packaged as Flatpak or snap here, what it takes
+// to use the host there. Nothing is written into a sandbox unasked.
+void explain_sandboxes(const Options& options, const Places& places,
+                       const std::vector<Target>& targets) {
+  if (options.os != Os::linux_os) return;
+  std::set<const BrowserInfo*> explained;
+  for (const Target& target : targets) {
+    const BrowserInfo& browser = *target.browser;
+    if (!explained.insert(&browser).second) continue;
+    if (auto flatpak = flatpak_of(browser, places.base.home);
+        flatpak && is_directory(flatpak->root)) {
+      const auto extra = registration_options(options, browser.format);
+      print_out("\n" + flatpak_advice({browser.display_name, *flatpak,
+                                       flatpak_manifest_directory(browser, *flatpak),
+                                       browser.format, *options.host_path, extra}));
+    }
+    if (browser.snap_name.empty()) continue;
+    const std::string snap_bin =
+        join_path(join_path(places.base.root, "snap/bin"), browser.snap_name);
+    if (is_directory(join_path(join_path(places.base.home, "snap"), browser.snap_name)) ||
+        exists(snap_bin)) {
+      auto user = manifest_directories(browser, options.os, Scope::user, places.base);
+      print_out("\n" + snap_advice(browser, user ? user->front() : "its usual folders"));
+    }
+  }
+}
+
+// Says which variable moved the Chromium family's per-user folders, and
+// which were ignored, when any of the targets live there.
+void report_config_home(const Places& places, const std::vector<Target>& targets) {
+  bool relevant = false;
+  for (const Target& target : targets) {
+    relevant = relevant || (target.browser != nullptr &&
+                            target.format == ManifestFormat::chromium && target.scope == "user");
+  }
+  if (!relevant) return;
+  for (std::string_view ignored : places.config.ignored) {
+    print_error("warning: $" + std::string(ignored) + " is not an absolute path; ignored");
+  }
+  if (!places.config.variable.empty()) {
+    print_out("Chromium-family folders are under $" + std::string(places.config.variable) + " (" +
+              places.config.path + ")\n");
+  }
+}
+
+// The host a manifest names and whether the browser can start it: missing,
+// not executable, or out of its sandbox's sight.
+std::string describe_manifest(const std::string& path, const Target& target, const Places& places) {
   auto text = read_small_file(path);
   if (!text) return "(unreadable: " + text.error().text() + ")";
   auto value = parse_json(*text);
@@ -273,18 +494,27 @@ std::string describe_manifest(const std::string& path) {
   const JsonObject* object = value->as_object();
   const JsonValue* host = object != nullptr ? object->find("path") : nullptr;
   if (host == nullptr || host->as_string() == nullptr) return "(no \"path\")";
-  return "-> " + *host->as_string();
+  const std::string& host_path = *host->as_string();
+  std::string description = "-> " + host_path;
+  if (target.sandbox && !sandbox_can_start(*target.sandbox, host_path)) {
+    const std::string kind(sandbox_kind_name(target.sandbox->kind));
+    return description + " (outside the " + kind + ")";
+  }
+  const std::string on_disk =
+      target.under_root ? join_path(places.base.root, host_path) : host_path;
+  struct stat info {};
+  if (host_path.empty() || host_path.front() != '/' || stat(on_disk.c_str(), &info) != 0) {
+    return description + " (missing)";
+  }
+  if (!S_ISREG(info.st_mode) || access(on_disk.c_str(), X_OK) != 0) {
+    return description + " (not executable)";
+  }
+  return description;
 }
 
-struct Target {
-  Browser browser;
-  Scope scope;
-  std::vector<std::string> directories;
-};
-
-int run_install(const Options& options, const LocationBase& base) {
-  if (options.browsers.empty()) {
-    print_error("install needs --browser (chrome, chromium, brave, edge, vivaldi, firefox, all)");
+int run_install(const Options& options, const Places& places) {
+  if (options.browsers.empty() && !options.manifest_dir) {
+    print_error("install needs --browser=NAME or --manifest-dir=DIR (see --help)");
     return kExitUsage;
   }
   if (!options.host_path) {
@@ -292,121 +522,156 @@ int run_install(const Options& options, const LocationBase& base) {
     return kExitUsage;
   }
   // Everything is checked before the first file is written.
-  std::vector<Result<void>> checks;
-  checks.push_back(validate_host_path(*options.host_path));
-  checks.push_back(validate_description(options.description));
-  for (const auto& origin : options.allowed_origins) checks.push_back(validate_allowed_origin(origin));
-  for (const auto& id : options.allowed_extensions) checks.push_back(validate_allowed_extension(id));
-  const Scope scope = options.scope.value_or(Scope::user);
+  std::vector<Error> errors;
+  std::vector<std::string> refusals;  // with advice, printed after the errors
+  const auto check = [&](Result<void> result) {
+    if (!result) errors.push_back(std::move(result).error());
+  };
+  check(validate_host_path(*options.host_path));
+  check(validate_description(options.description));
+  for (const auto& origin : options.allowed_origins) check(validate_allowed_origin(origin));
+  for (const auto& id : options.allowed_extensions) check(validate_allowed_extension(id));
+
   std::vector<Target> targets;
-  for (Browser browser : options.browsers) {
-    if (is_chromium_family(browser) && options.allowed_origins.empty()) {
-      checks.push_back(Error(std::string(browser_name(browser)) +
-                             " needs at least one --allowed-origin=chrome-extension://<id>/"));
+  if (options.manifest_dir) {
+    if (!options.format) {
+      errors.emplace_back("--manifest-dir needs --format=chromium or --format=firefox");
+    } else {
+      targets.push_back(custom_target(options, places));
+      if (targets.back().sandbox) {
+        if (auto refusal = sandbox_refusal(options, places, targets.back())) {
+          refusals.push_back(*refusal);
+        }
+      }
+      if (options.scope && !(targets.back().sandbox && options.scope == Scope::system)) {
+        errors.emplace_back("--manifest-dir names the folder itself; drop --" +
+                            std::string(scope_name(*options.scope)));
+      }
     }
-    if (!is_chromium_family(browser) && options.allowed_extensions.empty()) {
-      checks.push_back(Error("firefox needs at least one --allowed-extension=<add-on id>"));
+  } else {
+    targets = named_targets(options, places, {options.scope.value_or(Scope::user)}, &errors);
+    if (targets.empty() && errors.empty()) {
+      errors.emplace_back("none of the chosen browsers has a " +
+                          std::string(scope_name(options.scope.value_or(Scope::user))) +
+                          " folder on " + std::string(os_name(options.os)));
     }
-    auto directories = manifest_directories(browser, options.os, scope, base);
-    if (!directories) {
-      checks.push_back(std::move(directories).error());
-      continue;
-    }
-    targets.push_back({browser, scope, std::move(directories).value()});
   }
-  bool refused = false;
-  for (const auto& check : checks) {
-    if (!check) {
-      print_error(check.error().text());
-      refused = true;
-    }
+  bool needs_origin = false;
+  bool needs_extension = false;
+  for (const Target& target : targets) {
+    needs_origin = needs_origin || target.format == ManifestFormat::chromium;
+    needs_extension = needs_extension || target.format == ManifestFormat::firefox;
   }
-  if (refused) return kExitUsage;
+  if (needs_origin && options.allowed_origins.empty()) {
+    errors.emplace_back(
+        "the Chromium format needs at least one --allowed-origin=chrome-extension://<id>/");
+  }
+  if (needs_extension && options.allowed_extensions.empty()) {
+    errors.emplace_back("the Firefox format needs at least one --allowed-extension=<add-on id>");
+  }
+  if (!errors.empty() || !refusals.empty()) {
+    for (const Error& error : errors) print_error(error.text());
+    for (const std::string& refusal : refusals) print_error(refusal.substr(0, refusal.size() - 1));
+    return kExitUsage;
+  }
 
   if (access(options.host_path->c_str(), X_OK) != 0) {
     print_error("warning: " + *options.host_path + " is not an executable file on this system");
   }
+  report_config_home(places, targets);
 
   const ManifestContent content{options.name, options.description, *options.host_path,
                                 options.allowed_origins, options.allowed_extensions};
   int status = 0;
+  std::set<std::string> written;  // Chrome's channels share their machine-wide folder
   for (const Target& target : targets) {
-    const std::string text = manifest_text(target.browser, content);
+    const std::string text = manifest_text(target.format, content);
     for (std::size_t i = 0; i < target.directories.size(); ++i) {
       const std::string& directory = target.directories[i];
       // Alternative locations are written only where that browser build lives.
       if (i > 0 && !is_directory(parent_of(directory))) continue;
       const std::string path = join_path(directory, manifest_file_name(options.name));
+      if (!written.insert(path).second) continue;
       if (options.dry_run) {
         print_out("would write " + path + "\n" + text);
         continue;
       }
-      Result<void> written = make_directories(directory);
-      if (written) written = write_file_atomically(path, text);
-      if (!written) {
-        print_error(written.error().text());
+      Result<void> done = make_directories(directory);
+      if (done) done = write_file_atomically(path, text);
+      if (!done) {
+        print_error(done.error().text());
         status = kExitFailure;
         continue;
       }
       print_out("wrote " + path + "\n");
     }
   }
+  if (options.manifest_dir) {
+    if (targets.front().sandbox) print_out(proxied_environment_note());
+  } else {
+    explain_sandboxes(options, places, targets);
+  }
   return status;
 }
 
-// Every location of the chosen browsers and scopes; undocumented ones are skipped.
-std::vector<Target> existing_locations(const Options& options, const LocationBase& base,
-                                       Scope default_scope, bool both_scopes) {
+// The folders list and remove look into: the --manifest-dir, or the named
+// browsers' folders in the chosen scopes.
+std::vector<Target> existing_locations(const Options& options, const Places& places,
+                                       bool both_scopes) {
+  if (options.manifest_dir) return {custom_target(options, places)};
   std::vector<Scope> scopes;
   if (options.scope) scopes = {*options.scope};
   else if (both_scopes) scopes = {Scope::user, Scope::system};
-  else scopes = {default_scope};
-  std::vector<Browser> browsers = options.browsers;
-  if (browsers.empty()) browsers.assign(std::begin(kAllBrowsers), std::end(kAllBrowsers));
-  std::vector<Target> targets;
-  for (Browser browser : browsers) {
-    for (Scope scope : scopes) {
-      auto directories = manifest_directories(browser, options.os, scope, base);
-      if (directories) targets.push_back({browser, scope, std::move(directories).value()});
-    }
-  }
-  return targets;
+  else scopes = {Scope::user};
+  return named_targets(options, places, scopes, nullptr);
 }
 
-int run_list(const Options& options, const LocationBase& base) {
+// Calls `visit` once per manifest file found in `targets`.
+template <class Visit>
+bool for_each_manifest(const Options& options, const std::vector<Target>& targets, Visit visit) {
   bool found = false;
-  for (const Target& target : existing_locations(options, base, Scope::user, true)) {
+  std::set<std::string> seen;
+  for (const Target& target : targets) {
     for (const std::string& directory : target.directories) {
       const std::string path = join_path(directory, manifest_file_name(options.name));
-      if (!exists(path)) continue;
+      if (!seen.insert(path).second || !exists(path)) continue;
       found = true;
-      print_out(std::string(browser_name(target.browser)) + " " +
-                std::string(scope_name(target.scope)) + " " + path + " " +
-                describe_manifest(path) + "\n");
+      visit(target, path);
     }
   }
+  return found;
+}
+
+int run_list(const Options& options, const Places& places) {
+  std::vector<Target> targets = existing_locations(options, places, true);
+  if (!options.manifest_dir && options.scope != Scope::system) {
+    for (Target& flatpak : flatpak_targets(options, places)) targets.push_back(std::move(flatpak));
+  }
+  report_config_home(places, targets);
+  const bool found =
+      for_each_manifest(options, targets, [&](const Target& target, const std::string& path) {
+        print_out(target_label(target) + " " + path + " " +
+                  describe_manifest(path, target, places) + "\n");
+      });
   if (!found) print_out("no " + manifest_file_name(options.name) + " manifest installed\n");
   return 0;
 }
 
-int run_remove(const Options& options, const LocationBase& base) {
-  bool found = false;
+int run_remove(const Options& options, const Places& places) {
+  const std::vector<Target> targets = existing_locations(options, places, false);
+  report_config_home(places, targets);
   int status = 0;
-  for (const Target& target : existing_locations(options, base, Scope::user, false)) {
-    for (const std::string& directory : target.directories) {
-      const std::string path = join_path(directory, manifest_file_name(options.name));
-      if (!exists(path)) continue;
-      found = true;
-      if (options.dry_run) {
-        print_out("would remove " + path + "\n");
-      } else if (unlink(path.c_str()) != 0) {
-        print_error(Error::from_errno(errno).prefixed("cannot remove " + path + ": ").text());
-        status = kExitFailure;
-      } else {
-        print_out("removed " + path + "\n");
-      }
-    }
-  }
+  const bool found =
+      for_each_manifest(options, targets, [&](const Target&, const std::string& path) {
+        if (options.dry_run) {
+          print_out("would remove " + path + "\n");
+        } else if (unlink(path.c_str()) != 0) {
+          print_error(Error::from_errno(errno).prefixed("cannot remove " + path + ": ").text());
+          status = kExitFailure;
+        } else {
+          print_out("removed " + path + "\n");
+        }
+      });
   if (!found) print_out("no " + manifest_file_name(options.name) + " manifest to remove\n");
   return status;
 }
@@ -419,16 +684,14 @@ int run(int argc, char** argv) {
   }
   const Options& options = *parsed;
   if (options.help) {
-    print_out(kUsage);
+    print_out(usage());
     return 0;
   }
-  LocationBase base;
-  base.home = options.home ? *options.home : default_home();
-  base.root = options.root;
+  const Places places = find_places(options);
   switch (options.command) {
-    case Command::install: return run_install(options, base);
-    case Command::list: return run_list(options, base);
-    case Command::remove: return run_remove(options, base);
+    case Command::install: return run_install(options, places);
+    case Command::list: return run_list(options, places);
+    case Command::remove: return run_remove(options, places);
   }
   return kExitFailure;
 }

@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 
+#include <algorithm>
 #include <deque>
 #include <string_view>
 #include <utility>
@@ -23,7 +24,14 @@ constexpr const char* kNotificationsPath = "/org/freedesktop/Notifications";
 constexpr const char* kNotificationsInterface = "org.freedesktop.Notifications";
 constexpr const char* kNotificationSummary = "Touch the fingerprint sensor";
 
+using Clock = DeadlineLoop::Clock;
+
 PlatformError laError(std::int64_t code) { return {std::string(kLocalAuthenticationErrorDomain), code}; }
+
+// The deadline of a step that may take `limit` but must end by `end`.
+Clock::time_point within(std::chrono::milliseconds limit, Clock::time_point end) {
+  return std::min(Clock::now() + limit, end);
+}
 
 // fprintd's short error name ("NoSuchDevice"), or empty for other errors.
 std::string fprintdError(const GError* error) {
@@ -61,11 +69,13 @@ bool findSensor(const FprintdSettings& settings, DeadlineLoop& loop, Sensor& sen
 }
 
 // The reason shown while fprintd waits for a finger; fprintd draws nothing.
+// Showing it may take until `shown_by`, closing it until `closed_by`.
 class ReasonNotification {
  public:
-  ReasonNotification(const FprintdSettings& settings, std::string_view reason)
-      : settings_(settings) {
-    DeadlineLoop loop(settings_.cleanup_limit);
+  ReasonNotification(const FprintdSettings& settings, std::string_view reason,
+                     Clock::time_point shown_by, Clock::time_point closed_by)
+      : settings_(settings), closed_by_(closed_by) {
+    DeadlineLoop loop(within(settings_.cleanup_limit, shown_by));
     GErrorPtr error;
     const std::string address = settings_.notification_bus_address
                                     ? *settings_.notification_bus_address
@@ -96,7 +106,7 @@ class ReasonNotification {
 
   ~ReasonNotification() {
     if (!connection_) return;
-    DeadlineLoop loop(settings_.cleanup_limit);
+    DeadlineLoop loop(within(settings_.cleanup_limit, closed_by_));
     if (id_ != 0) {
       GErrorPtr error;
       callMethod(connection_.get(), loop, kNotificationsName, kNotificationsPath,
@@ -108,6 +118,7 @@ class ReasonNotification {
 
  private:
   const FprintdSettings& settings_;
+  const Clock::time_point closed_by_;
   GObjectPtr<GDBusConnection> connection_;
   guint32 id_ = 0;
 };
@@ -121,10 +132,12 @@ Outcome failed(std::int64_t code) { return {false, laError(code)}; }
 
 // One verification on its own connection: the claim on the sensor belongs
 // to that connection, and closing it releases the sensor whatever happened.
+// Scanning ends by `scan_end`, releasing the sensor by `released_by`.
 class Verification {
  public:
-  explicit Verification(const FprintdSettings& settings)
-      : settings_(settings), loop_(settings.verify_limit) {}
+  Verification(const FprintdSettings& settings, Clock::time_point scan_end,
+               Clock::time_point released_by)
+      : settings_(settings), released_by_(released_by), loop_(scan_end) {}
 
   Verification(const Verification&) = delete;
   Verification& operator=(const Verification&) = delete;
@@ -132,6 +145,17 @@ class Verification {
   ~Verification() { cleanUp(); }
 
   Outcome run() {
+    const Outcome outcome = verify();
+    // Whatever failed once the deadline passed failed because of it: the
+    // evaluation ran out of time, which the caller reads as no answer.
+    if (!outcome.success && loop_.expired()) return failed(kLAErrorAppCancel);
+    return outcome;
+  }
+
+ private:
+  enum class Scan { match, noMatch, ended };
+
+  Outcome verify() {
     if (!findSensor(settings_, loop_, sensor_)) return failed(kLAErrorBiometryNotAvailable);
     GDBusConnection* bus = sensor_.connection.get();
     owner_watch_ = g_dbus_connection_signal_subscribe(
@@ -169,9 +193,6 @@ class Verification {
     }
     return failed(kLAErrorAuthenticationFailed);
   }
-
- private:
-  enum class Scan { match, noMatch, ended };
 
   bool callDevice(const char* method, GVariant* args, GErrorPtr& error) {
     error.reset();
@@ -212,13 +233,13 @@ class Verification {
     static_cast<Verification*>(self)->statuses_.emplace_back(result, done != FALSE);
   }
 
-  // Stops and releases on a fresh deadline (the verification's own may have
+  // Stops and releases on a deadline of its own (the scan's may have
   // passed), then closes the connection, which releases the claim anyway.
   void cleanUp() {
     GDBusConnection* bus = sensor_.connection.get();
     if (bus == nullptr) return;
     {
-      DeadlineLoop loop(settings_.cleanup_limit);
+      DeadlineLoop loop(within(settings_.cleanup_limit, released_by_));
       GErrorPtr error;
       if (!vanished_ && verifying_) {
         callMethod(bus, loop, kFprintdName, sensor_.device_path.c_str(), kDeviceInterface,
@@ -237,6 +258,7 @@ class Verification {
   }
 
   const FprintdSettings& settings_;
+  const Clock::time_point released_by_;
   DeadlineLoop loop_;
   Sensor sensor_;
   guint owner_watch_ = 0;
@@ -252,14 +274,21 @@ struct EvaluationJob {
   FprintdSettings settings;
   std::string reason;
   EvaluateReply reply;
+  // When the caller stops waiting at the earliest: its wait starts once
+  // evaluatePolicy returns, so this is taken just before.
+  Clock::time_point end;
 };
 
 void* runEvaluation(void* raw_job) {
   std::unique_ptr<EvaluationJob> job(static_cast<EvaluationJob*>(raw_job));
+  // The scan stops early enough to release the sensor before the caller
+  // gives up, so that a retry at once finds it free.
+  const Clock::time_point scan_end =
+      job->end - std::min(job->settings.cleanup_limit, job->settings.verify_limit / 2);
   Outcome outcome;
   {
-    ReasonNotification notification(job->settings, job->reason);
-    Verification verification(job->settings);
+    ReasonNotification notification(job->settings, job->reason, scan_end, job->end);
+    Verification verification(job->settings, scan_end, job->end);
     outcome = verification.run();
   }
   // Only after the sensor is released, so a caller may start again at once.
@@ -269,13 +298,16 @@ void* runEvaluation(void* raw_job) {
 
 class FprintdContext final : public BiometricContext {
  public:
-  explicit FprintdContext(const FprintdSettings& settings) : settings_(settings) {}
+  // One deadline for all the checks made through this context: the manager
+  // makes one context per public call.
+  explicit FprintdContext(const FprintdSettings& settings)
+      : settings_(settings), checks_end_(Clock::now() + settings.call_limit) {}
 
   // fprintd shows no prompt and so no fallback button.
   void setLocalizedFallbackTitle(std::string_view /*title*/) override {}
 
   std::int64_t biometryType() override {
-    DeadlineLoop loop(settings_.call_limit);
+    DeadlineLoop loop(checks_end_);
     Sensor sensor;
     const bool found = findSensor(settings_, loop, sensor);
     closeBus(sensor.connection.get(), loop);
@@ -286,7 +318,7 @@ class FprintdContext final : public BiometricContext {
     if (policy != kPolicyDeviceOwnerAuthenticationWithBiometrics) {
       return {false, laError(kLAErrorBiometryNotAvailable)};
     }
-    DeadlineLoop loop(settings_.call_limit);
+    DeadlineLoop loop(checks_end_);
     Sensor sensor;
     const CanEvaluateAnswer answer = check(loop, sensor);
     closeBus(sensor.connection.get(), loop);
@@ -295,7 +327,8 @@ class FprintdContext final : public BiometricContext {
 
   void evaluatePolicy(std::int64_t /*policy*/, std::string_view reason,
                       EvaluateReply reply) override {
-    auto* job = new EvaluationJob{settings_, std::string(reason), std::move(reply)};
+    auto* job = new EvaluationJob{settings_, std::string(reason), std::move(reply),
+                                  Clock::now() + settings_.verify_limit};
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     // Detached: the thread owns its job and may outlive this context and
@@ -332,6 +365,7 @@ class FprintdContext final : public BiometricContext {
   }
 
   FprintdSettings settings_;
+  const Clock::time_point checks_end_;
 };
 
 class FprintdPlatform final : public BiometricPlatform {

@@ -16,6 +16,8 @@ inline constexpr std::int64_t kLAErrorAuthenticationFailed = -1;
 inline constexpr std::int64_t kLAErrorSystemCancel = -4;
 inline constexpr std::int64_t kLAErrorBiometryNotAvailable = -6;
 inline constexpr std::int64_t kLAErrorBiometryNotEnrolled = -7;
+// The evaluation ran out of time before fprintd gave an answer.
+inline constexpr std::int64_t kLAErrorAppCancel = -9;
 
 // LABiometryType of a fingerprint sensor.
 inline constexpr std::int64_t kBiometryTypeTouchID = 1;
@@ -26,11 +28,15 @@ struct FprintdSettings {
   std::optional<std::string> fprintd_bus_address;
   // Bus of the desktop notification that shows the reason; unset: session bus.
   std::optional<std::string> notification_bus_address;
-  // D-Bus calls of one availability check, fprintd activation included.
+  // All D-Bus calls made through one context before an evaluation (the
+  // availability check, or authenticate's policy check), activation included.
   std::chrono::milliseconds call_limit{5'000};
-  // A whole evaluation, from claiming the sensor to the last scan.
+  // A whole evaluation, from evaluatePolicy to the sensor's release: the
+  // manager's wait for the reply, which starts when evaluatePolicy returns.
   std::chrono::milliseconds verify_limit{60'000};
-  // Releasing the sensor and closing the notification afterwards.
+  // Showing the notification; releasing the sensor and closing the
+  // notification at the end (scanning stops this much, at most half the
+  // evaluation, before its end).
   std::chrono::milliseconds cleanup_limit{2'000};
   // Non-matching fingers accepted before the evaluation fails.
   int attempts = 3;

@@ -1,11 +1,8 @@
 #include "biometric_auth/linux/fprintd_biometrics.h"
 
-#include <fcntl.h>
 #include <gio/gio.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <condition_variable>
@@ -16,24 +13,20 @@
 #include <thread>
 #include <vector>
 
+#include "biometric_auth/linux/dbus_mock_service.h"
 #include "biometric_auth/linux/desktop_session_probe.h"
-
-extern char** environ;
 
 namespace vk::biometric::linux_backend {
 namespace {
 
 using namespace std::chrono_literals;
 
-constexpr const char* kPython = "/usr/bin/python3";
-constexpr const char* kMockInterface = "org.freedesktop.DBus.Mock";
 constexpr const char* kManagerPath = "/net/reactivated/Fprint/Manager";
 
-GDBusConnection* sessionBus() {
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  EXPECT_NE(bus, nullptr);
-  return bus;
-}
+using testing::callSessionMethod;
+using testing::kMockInterface;
+using testing::kSystemPython;
+using testing::MockService;
 
 std::string sessionAddress() {
   gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
@@ -42,86 +35,19 @@ std::string sessionAddress() {
   return result;
 }
 
-bool nameOwned(const char* name) {
-  GDBusConnection* bus = sessionBus();
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-      "NameHasOwner", g_variant_new("(s)", name), G_VARIANT_TYPE("(b)"), G_DBUS_CALL_FLAGS_NONE,
-      5000, nullptr, nullptr);
-  g_object_unref(bus);
-  if (reply == nullptr) return false;
-  gboolean owned = FALSE;
-  g_variant_get(reply, "(b)", &owned);
-  g_variant_unref(reply);
-  return owned != FALSE;
-}
-
-// A dbusmock process on the private session bus, stopped when dropped.
-class MockService {
- public:
-  MockService(const std::string& template_name, const char* bus_name) {
-    // The session script gives every test a private HOME; keep logs there.
-    const char* home = std::getenv("HOME");
-    const std::string log = std::string(home != nullptr ? home : ".") + "/dbusmock-" + bus_name + ".log";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    std::vector<std::string> args = {kPython, "-m", "dbusmock", "--session", "-t", template_name};
-    std::vector<char*> argv;
-    for (auto& arg : args) argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    if (posix_spawn(&pid_, kPython, &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    for (int i = 0; pid_ > 0 && i < 200 && !nameOwned(bus_name); ++i) {
-      std::this_thread::sleep_for(50ms);
-    }
-    ready_ = pid_ > 0 && nameOwned(bus_name);
-  }
-  MockService(const MockService&) = delete;
-  MockService& operator=(const MockService&) = delete;
-  ~MockService() { stop(); }
-
-  bool ready() const { return ready_; }
-
-  void stop() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    waitpid(pid_, nullptr, 0);
-    pid_ = -1;
-  }
-
- private:
-  pid_t pid_ = -1;
-  bool ready_ = false;
-};
-
-// Calls a method of a mock on the session bus; returns its reply or null.
-GVariant* callMock(const char* name, const char* path, const char* interface, const char* method,
-                   GVariant* args, const char* reply_type = nullptr) {
-  GDBusConnection* bus = sessionBus();
-  GError* error = nullptr;
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, name, path, interface, method, args,
-      reply_type != nullptr ? G_VARIANT_TYPE(reply_type) : nullptr, G_DBUS_CALL_FLAGS_NONE, 5000,
-      nullptr, &error);
-  g_object_unref(bus);
-  if (reply == nullptr) {
-    ADD_FAILURE() << method << ": " << error->message;
-    g_error_free(error);
-  }
-  return reply;
+// Calls a method of the fprintd mock's control interface.
+GVariant* callFprintdMock(const char* method, GVariant* args, const char* reply_type = nullptr) {
+  return callSessionMethod("net.reactivated.Fprint", kManagerPath, kMockInterface, method, args,
+                           reply_type);
 }
 
 void control(const char* method, GVariant* args) {
-  GVariant* reply = callMock("net.reactivated.Fprint", kManagerPath, kMockInterface, method, args);
+  GVariant* reply = callFprintdMock(method, args);
   if (reply != nullptr) g_variant_unref(reply);
 }
 
 std::string claimant() {
-  GVariant* reply = callMock("net.reactivated.Fprint", kManagerPath, kMockInterface,
-                             "GetClaimant", nullptr, "(s)");
+  GVariant* reply = callFprintdMock("GetClaimant", nullptr, "(s)");
   if (reply == nullptr) return "?";
   const gchar* name = nullptr;
   g_variant_get(reply, "(&s)", &name);
@@ -131,13 +57,7 @@ std::string claimant() {
 }
 
 int verifyStarts() {
-  GVariant* reply = callMock("net.reactivated.Fprint", kManagerPath, kMockInterface,
-                             "GetVerifyStarts", nullptr, "(i)");
-  if (reply == nullptr) return -1;
-  gint32 count = 0;
-  g_variant_get(reply, "(i)", &count);
-  g_variant_unref(reply);
-  return count;
+  return testing::takeIntReply(callFprintdMock("GetVerifyStarts", nullptr, "(i)"));
 }
 
 void queueStatuses(const std::vector<std::pair<const char*, bool>>& statuses) {
@@ -193,7 +113,7 @@ class FprintdBiometricsTest : public ::testing::Test {
   void SetUp() override {
     const std::string reason = testing::privateSessionUnavailableReason(nullptr);
     if (!reason.empty()) GTEST_SKIP() << reason;
-    if (access(kPython, X_OK) != 0) GTEST_SKIP() << kPython << " is missing";
+    if (access(kSystemPython, X_OK) != 0) GTEST_SKIP() << kSystemPython << " is missing";
     fprintd_ = std::make_unique<MockService>(VK_FPRINTD_TEMPLATE, "net.reactivated.Fprint");
     if (!fprintd_->ready()) GTEST_SKIP() << "python3-dbusmock could not start the fprintd mock";
     settings_.fprintd_bus_address = sessionAddress();
@@ -334,11 +254,12 @@ TEST_F(FprintdBiometricsTest, SensorClaimedByAnotherConnectionIsSystemCancel) {
 }
 
 TEST_F(FprintdBiometricsTest, NoFingerBeforeTheDeadlineReleasesTheSensor) {
-  settings_.verify_limit = 300ms;
+  settings_.verify_limit = 1s;
+  settings_.cleanup_limit = 300ms;
   auto quick = makeFprintdPlatform(settings_);
   const Reply reply = evaluate(*quick);
   ASSERT_EQ(reply.count, 1);
-  EXPECT_EQ(codeOf(reply), kLAErrorSystemCancel);
+  EXPECT_EQ(codeOf(reply), kLAErrorAppCancel);
   EXPECT_EQ(claimant(), "");
 }
 
@@ -358,8 +279,9 @@ TEST_F(FprintdBiometricsTest, ReasonIsShownAsANotificationWhileWaiting) {
   const Reply reply = evaluate(*platform_);
   EXPECT_TRUE(reply.success);
 
-  GVariant* calls = callMock("org.freedesktop.Notifications", "/org/freedesktop/Notifications",
-                             kMockInterface, "GetCalls", nullptr, "(a(tsav))");
+  GVariant* calls = callSessionMethod("org.freedesktop.Notifications",
+                                      "/org/freedesktop/Notifications", kMockInterface, "GetCalls",
+                                      nullptr, "(a(tsav))");
   ASSERT_NE(calls, nullptr);
   GVariantIter* iter = nullptr;
   g_variant_get(calls, "(a(tsav))", &iter);
@@ -383,6 +305,47 @@ TEST_F(FprintdBiometricsTest, ReasonIsShownAsANotificationWhileWaiting) {
   g_variant_unref(calls);
   EXPECT_EQ(methods, (std::vector<std::string>{"Notify", "CloseNotification"}));
   EXPECT_EQ(body, "Unlock the vault");
+}
+
+TEST_F(FprintdBiometricsTest, FrozenFprintdCostsOneDeadlinePerCheck) {
+  settings_.call_limit = 1500ms;
+  auto quick = makeFprintdPlatform(settings_);
+  ASSERT_EQ(kill(fprintd_->pid(), SIGSTOP), 0);
+  const auto started = std::chrono::steady_clock::now();
+  // What one availability check asks of one context.
+  auto context = quick->makeContext();
+  const std::int64_t type = context->biometryType();
+  const CanEvaluateAnswer answer =
+      context->canEvaluatePolicy(kPolicyDeviceOwnerAuthenticationWithBiometrics);
+  const auto took = std::chrono::steady_clock::now() - started;
+  ASSERT_EQ(kill(fprintd_->pid(), SIGCONT), 0);
+
+  EXPECT_EQ(type, 0);
+  EXPECT_FALSE(answer.can_evaluate);
+  ASSERT_TRUE(answer.error.has_value());
+  EXPECT_EQ(answer.error->code, kLAErrorBiometryNotAvailable);
+  EXPECT_LT(took, settings_.call_limit * 3 / 2);
+}
+
+TEST_F(FprintdBiometricsTest, SensorIsFreeWhenTheCallerStopsWaiting) {
+  // A frozen notification service holds up the reason notification.
+  MockService notifications("notification_daemon", "org.freedesktop.Notifications");
+  ASSERT_TRUE(notifications.ready());
+  ASSERT_EQ(kill(notifications.pid(), SIGSTOP), 0);
+  settings_.verify_limit = 3s;
+  settings_.cleanup_limit = 1s;
+  auto quick = makeFprintdPlatform(settings_);
+
+  // No finger; the caller waits as long as the manager would, from the moment
+  // the evaluation started.
+  const Reply abandoned = evaluate(*quick, settings_.verify_limit);
+  EXPECT_EQ(abandoned.count, 1);
+  EXPECT_EQ(codeOf(abandoned), kLAErrorAppCancel);
+  // A retry right away gets the sensor.
+  queueStatuses({{"verify-match", true}});
+  const Reply retry = evaluate(*quick);
+  EXPECT_TRUE(retry.success);
+  EXPECT_EQ(codeOf(retry), std::nullopt);
 }
 
 TEST(FprintdBiometricsWithoutFprintd, NotAvailableAtOnce) {

@@ -1,20 +1,43 @@
 #include "biometric_auth/linux/glib_deadline.h"
 
+#include <atomic>
+
 namespace vk::biometric::linux_backend {
 
-PendingResult::~PendingResult() {
-  if (result != nullptr) g_object_unref(result);
+struct PendingResult::Storage {
+  std::atomic<int> references{1};
+  std::atomic<GAsyncResult*> result{nullptr};
+};
+
+PendingResult::PendingResult() : storage_(new Storage) {}
+
+PendingResult::~PendingResult() { release(storage_); }
+
+gpointer PendingResult::forCall() const {
+  storage_->references.fetch_add(1);
+  return storage_;
 }
 
-void onAsyncReady(GObject* /*source*/, GAsyncResult* result, gpointer pending) {
-  auto* cell = static_cast<PendingResult*>(pending);
-  cell->result = G_ASYNC_RESULT(g_object_ref(result));
+bool PendingResult::done() const { return storage_->result.load() != nullptr; }
+
+GAsyncResult* PendingResult::get() const { return storage_->result.load(); }
+
+void PendingResult::release(Storage* storage) {
+  if (storage->references.fetch_sub(1) != 1) return;
+  if (GAsyncResult* result = storage->result.load()) g_object_unref(result);
+  delete storage;
 }
 
-DeadlineLoop::DeadlineLoop(std::chrono::milliseconds limit)
+void onAsyncReady(GObject* /*source*/, GAsyncResult* result, gpointer storage) {
+  auto* cell = static_cast<PendingResult::Storage*>(storage);
+  cell->result.store(G_ASYNC_RESULT(g_object_ref(result)));
+  PendingResult::release(cell);
+}
+
+DeadlineLoop::DeadlineLoop(Clock::time_point deadline)
     : context_(g_main_context_new()), cancellable_(g_cancellable_new()) {
   g_main_context_push_thread_default(context_);
-  restart(limit);
+  setDeadline(deadline);
 }
 
 DeadlineLoop::~DeadlineLoop() {
@@ -26,15 +49,13 @@ DeadlineLoop::~DeadlineLoop() {
   g_main_context_unref(context_);
 }
 
-void DeadlineLoop::await(const PendingResult& pending) {
-  while (pending.result == nullptr) g_main_context_iteration(context_, TRUE);
-}
-
-void DeadlineLoop::restart(std::chrono::milliseconds limit) {
+void DeadlineLoop::setDeadline(Clock::time_point deadline) {
   stopTimer();
-  if (expired_) return;  // a cancelled cancellable stays cancelled
-  const auto ms = limit.count() < 0 ? 0 : limit.count();
-  timer_ = g_timeout_source_new(static_cast<guint>(ms));
+  deadline_ = deadline;
+  expired_ = false;
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  timer_ = g_timeout_source_new(left > 0 ? static_cast<guint>(left) : 0u);
   g_source_set_callback(timer_, &DeadlineLoop::onTimeout, this, nullptr);
   g_source_attach(timer_, context_);
 }

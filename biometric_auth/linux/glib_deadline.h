@@ -1,7 +1,7 @@
 // Runs GLib asynchronous calls on a private main context with a deadline, so
-// a frozen or absent D-Bus peer can never block a caller past its limit and
-// calls are safe from any thread (the process-wide default context is never
-// iterated).
+// a frozen or absent D-Bus peer, or a library call that never completes, can
+// never block a caller past its limit, and calls are safe from any thread
+// (the process-wide default context is never iterated).
 #pragma once
 
 #include <gio/gio.h>
@@ -24,42 +24,67 @@ struct GErrorFree {
 };
 using GErrorPtr = std::unique_ptr<GError, GErrorFree>;
 
-// The result of one asynchronous call, captured by `onAsyncReady`.
-struct PendingResult {
-  PendingResult() = default;
+// The result of one asynchronous call, captured by `onAsyncReady`. The
+// caller and the call each hold a reference to its storage, so a completion
+// that comes after the caller stopped waiting lands in storage that still
+// exists, and one that never comes costs a few bytes, never a dangling write.
+class PendingResult {
+ public:
+  PendingResult();
   PendingResult(const PendingResult&) = delete;
   PendingResult& operator=(const PendingResult&) = delete;
   ~PendingResult();
-  GAsyncResult* get() const { return result; }
-  GAsyncResult* result = nullptr;
+
+  // The user data to pass with `onAsyncReady`: a reference of the call's own.
+  gpointer forCall() const;
+  bool done() const;
+  // The completed call's result; only when done().
+  GAsyncResult* get() const;
+
+ private:
+  struct Storage;
+  friend void onAsyncReady(GObject* source, GAsyncResult* result, gpointer storage);
+  static void release(Storage* storage);
+
+  Storage* storage_;
 };
 
-// GAsyncReadyCallback that stores the result in the PendingResult* user data.
-void onAsyncReady(GObject* source, GAsyncResult* result, gpointer pending);
+// GAsyncReadyCallback that stores the result; its user data is forCall().
+void onAsyncReady(GObject* source, GAsyncResult* result, gpointer storage);
 
 // A private main context pushed as this thread's default for its lifetime,
-// with a timer that cancels `cancellable()` when the limit is reached.
-// Construct and destroy on the same thread.
+// with a timer that cancels `cancellable()` at the deadline. Construct and
+// destroy on the same thread.
 class DeadlineLoop {
  public:
-  explicit DeadlineLoop(std::chrono::milliseconds limit);
+  using Clock = std::chrono::steady_clock;
+
+  explicit DeadlineLoop(Clock::time_point deadline);
+  explicit DeadlineLoop(std::chrono::milliseconds limit) : DeadlineLoop(Clock::now() + limit) {}
   DeadlineLoop(const DeadlineLoop&) = delete;
   DeadlineLoop& operator=(const DeadlineLoop&) = delete;
   ~DeadlineLoop();
 
   // Pass to every asynchronous call made under this deadline.
   GCancellable* cancellable() const { return cancellable_.get(); }
-  // Iterates the private context until the call completed. A cancelled call
-  // still completes (with G_IO_ERROR_CANCELLED), so this always returns.
-  void await(const PendingResult& pending);
-  // Iterates until `done` is true or the deadline passed.
-  template <typename Predicate>
-  void iterateUntil(Predicate done) {
-    while (!done() && !expired_) g_main_context_iteration(context_, TRUE);
+  // Iterates the private context until the call completed or the deadline
+  // passed, whatever the library does. True when the call completed.
+  bool await(const PendingResult& pending) {
+    return iterateUntil([&pending] { return pending.done(); });
   }
-  // Starts a fresh limit (used when the caller is about to wait for a person).
-  void restart(std::chrono::milliseconds limit);
-  // Whether the deadline passed and cancelled the work.
+  // Iterates until `done` is true or the deadline passed; returns done().
+  // At the deadline, work that is already finished is still taken in.
+  template <typename Predicate>
+  bool iterateUntil(Predicate done) {
+    while (!done() && !expired_) g_main_context_iteration(context_, TRUE);
+    while (!done() && g_main_context_iteration(context_, FALSE)) {
+    }
+    return done();
+  }
+  Clock::time_point deadline() const { return deadline_; }
+  // Moves the deadline. Work cancelled at a deadline that passed stays cancelled.
+  void setDeadline(Clock::time_point deadline);
+  // Whether the current deadline passed.
   bool expired() const { return expired_; }
 
  private:
@@ -69,6 +94,7 @@ class DeadlineLoop {
   GMainContext* context_;
   GObjectPtr<GCancellable> cancellable_;
   GSource* timer_ = nullptr;
+  Clock::time_point deadline_;
   bool expired_ = false;
 };
 

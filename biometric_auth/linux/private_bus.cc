@@ -8,6 +8,11 @@ namespace {
 constexpr const char* kBusName = "org.freedesktop.DBus";
 constexpr const char* kBusPath = "/org/freedesktop/DBus";
 constexpr const char* kBusInterface = "org.freedesktop.DBus";
+
+// The error of a call that was still running when its deadline passed.
+GError* deadlinePassed() {
+  return g_error_new_literal(G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "the deadline passed");
+}
 }  // namespace
 
 std::string busAddress(GBusType bus, DeadlineLoop& loop, GErrorPtr& error) {
@@ -29,8 +34,11 @@ GObjectPtr<GDBusConnection> connectBus(const std::string& address, DeadlineLoop&
       address.c_str(),
       static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                         G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, loop.cancellable(), onAsyncReady, &connected);
-  loop.await(connected);
+      nullptr, loop.cancellable(), onAsyncReady, connected.forCall());
+  if (!loop.await(connected)) {
+    error.reset(deadlinePassed());
+    return nullptr;
+  }
   GError* raw = nullptr;
   GObjectPtr<GDBusConnection> connection(
       g_dbus_connection_new_for_address_finish(connected.get(), &raw));
@@ -42,9 +50,9 @@ void closeBus(GDBusConnection* connection, DeadlineLoop& loop) {
   if (connection == nullptr || g_dbus_connection_is_closed(connection)) return;
   PendingResult closed;
   // Closing is local (the stream is shut), so it needs no cancellable.
-  g_dbus_connection_close(connection, nullptr, onAsyncReady, &closed);
-  loop.await(closed);
-  g_dbus_connection_close_finish(connection, closed.get(), nullptr);
+  g_dbus_connection_close(connection, nullptr, onAsyncReady, closed.forCall());
+  // The close goes ahead on GDBus's own thread whether or not we see it end.
+  if (loop.await(closed)) g_dbus_connection_close_finish(connection, closed.get(), nullptr);
 }
 
 GVariantPtr callMethod(GDBusConnection* connection, DeadlineLoop& loop, const char* destination,
@@ -55,8 +63,11 @@ GVariantPtr callMethod(GDBusConnection* connection, DeadlineLoop& loop, const ch
   g_dbus_connection_call(connection, destination, path, interface, method, args,
                          reply_type != nullptr ? G_VARIANT_TYPE(reply_type) : nullptr, flags,
                          G_MAXINT,  // the loop's deadline bounds the call
-                         loop.cancellable(), onAsyncReady, &replied);
-  loop.await(replied);
+                         loop.cancellable(), onAsyncReady, replied.forCall());
+  if (!loop.await(replied)) {
+    error.reset(deadlinePassed());
+    return nullptr;
+  }
   GError* raw = nullptr;
   GVariantPtr reply(g_dbus_connection_call_finish(connection, replied.get(), &raw));
   if (!reply) error.reset(raw);

@@ -5,6 +5,7 @@
 #define SECRET_API_SUBJECT_TO_CHANGE 1
 #include <libsecret/secret.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -16,7 +17,10 @@
 namespace vk::biometric::linux_backend {
 namespace {
 
+using Clock = DeadlineLoop::Clock;
+
 constexpr const char* kDefaultAlias = "default";
+constexpr const char* kSecretServiceName = "org.freedesktop.secrets";
 
 struct HashTableUnref {
   void operator()(GHashTable* table) const { g_hash_table_unref(table); }
@@ -46,11 +50,12 @@ bool sessionCanPrompt() {
 
 void unrefVariant(gpointer value) { g_variant_unref(static_cast<GVariant*>(value)); }
 
-// The attributes that identify an item of ours, schema name included.
-GVariant* identityAttributes(const std::string& service, const std::string& account) {
+// The attributes that identify an item; with the schema name, only ours.
+GVariant* identityAttributes(const std::string& service, const std::string& account,
+                             bool with_schema) {
   GVariantBuilder attributes;
   g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
-  g_variant_builder_add(&attributes, "{ss}", "xdg:schema", kSecretSchemaName);
+  if (with_schema) g_variant_builder_add(&attributes, "{ss}", "xdg:schema", kSecretSchemaName);
   g_variant_builder_add(&attributes, "{ss}", kServiceAttribute, service.c_str());
   g_variant_builder_add(&attributes, "{ss}", kAccountAttribute, account.c_str());
   return g_variant_builder_end(&attributes);
@@ -64,82 +69,81 @@ bool vanished(const GError* error) {
          g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_UNKNOWN_OBJECT);
 }
 
-// Items found by one search; owns their references.
+std::string pathOf(SecretItem* item) { return g_dbus_proxy_get_object_path(G_DBUS_PROXY(item)); }
+
+// The items of one identity a search found; owns their references.
 struct ItemList {
+  // Items of our schema.
   std::vector<GObjectPtr<SecretItem>> items;
+  // Locked items of this identity whose schema the service cannot tell yet
+  // (gnome-keyring matches no schema in a keyring it has not unlocked since
+  // it started): possibly ours, decided once unlocked.
+  std::vector<std::string> undecided;
+
+  SecretItem* firstUnlocked() const {
+    for (const auto& item : items) {
+      if (!secret_item_get_locked(item.get())) return item.get();
+    }
+    return nullptr;
+  }
+  // What stands between the caller and every item that may be ours.
+  std::vector<std::string> lockedPaths() const {
+    std::vector<std::string> paths = undecided;
+    for (const auto& item : items) {
+      if (secret_item_get_locked(item.get())) paths.push_back(pathOf(item.get()));
+    }
+    return paths;
+  }
 };
 
-// One keychain call: its own service proxy, main context and deadline, all
-// released when the call ends.
+// The D-Bus side of one public operation: one service proxy, one private
+// main context and one deadline for all its exchanges, and at most one
+// unlock prompt with a limit of its own; all released when it ends.
 class SecretCall {
  public:
-  explicit SecretCall(const SecretServiceLimits& limits)
-      : limits_(limits), loop_(limits.call) {}
+  explicit SecretCall(const SecretServiceLimits& limits) : limits_(limits), loop_(limits.call) {}
 
   SecretCall(const SecretCall&) = delete;
   SecretCall& operator=(const SecretCall&) = delete;
 
-  OSStatus connect() {
-    // libsecret's proxies live on GIO's shared session-bus connection. By
-    // default that connection terminates the process when the bus goes away;
-    // a keychain call must never take the host down with it.
-    PendingResult got;
-    g_bus_get(G_BUS_TYPE_SESSION, loop_.cancellable(), onAsyncReady, &got);
-    loop_.await(got);
-    GError* raw = nullptr;
-    connection_.reset(g_bus_get_finish(got.get(), &raw));
-    if (!connection_) return statusOf(GErrorPtr(raw));
-    g_dbus_connection_set_exit_on_close(connection_.get(), FALSE);
-
-    // A service proxy of our own (not libsecret's cached one), so its signal
-    // subscriptions live and die with this call's private context.
-    PendingResult opened;
-    secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, loop_.cancellable(),
-                        onAsyncReady, &opened);
-    loop_.await(opened);
-    service_.reset(secret_service_open_finish(opened.get(), &raw));
-    if (!service_) return statusOf(GErrorPtr(raw));
-    return errSecSuccess;
-  }
-
-  // The opening of every operation: names D-Bus can carry, a connection, and
-  // the identity's items.
+  // The opening of every keychain call: names D-Bus can carry, a connection
+  // (made once per operation), and the identity's items.
   OSStatus open(std::string_view service, std::string_view account, ItemList& found) {
     if (!isDBusString(service) || !isDBusString(account)) return errSecParam;
-    if (OSStatus status = connect(); status != errSecSuccess) return status;
+    if (!connected_) {
+      connected_ = true;
+      connect_status_ = connect();
+    }
+    if (connect_status_ != errSecSuccess) return connect_status_;
     return search(std::string(service), std::string(account), found);
   }
 
-  // Every item of our schema with this identity, locked or not. Items that
-  // vanish while being looked at (a concurrent writer deleted them) are left
-  // out rather than failing the search.
+  // Every item of our schema with this identity, locked or not, and the
+  // undecided ones. Items that vanish while being looked at (a concurrent
+  // writer deleted them) are left out rather than failing the search.
   OSStatus search(const std::string& service, const std::string& account, ItemList& found) {
-    found.items.clear();
-    GVariant* query[] = {identityAttributes(service, account)};
-    PendingResult searched;
-    g_dbus_proxy_call(G_DBUS_PROXY(service_.get()), "SearchItems", g_variant_new_tuple(query, 1),
-                      G_DBUS_CALL_FLAGS_NONE, G_MAXINT,
-                      loop_.cancellable(), onAsyncReady, &searched);
-    loop_.await(searched);
-    GError* raw = nullptr;
-    GVariant* reply = g_dbus_proxy_call_finish(G_DBUS_PROXY(service_.get()), searched.get(), &raw);
-    if (reply == nullptr) return statusOf(GErrorPtr(raw));
-    GVariantIter* unlocked = nullptr;
-    GVariantIter* locked = nullptr;
-    g_variant_get(reply, "(aoao)", &unlocked, &locked);
-    std::vector<std::string> paths;
-    const gchar* path = nullptr;
-    while (g_variant_iter_next(unlocked, "&o", &path)) paths.emplace_back(path);
-    while (g_variant_iter_next(locked, "&o", &path)) paths.emplace_back(path);
-    g_variant_iter_free(unlocked);
-    g_variant_iter_free(locked);
-    g_variant_unref(reply);
+    found = {};
+    std::vector<std::string> ours;
+    std::vector<std::string> ours_locked;
+    std::vector<std::string> any_unlocked;
+    std::vector<std::string> any_locked;
+    OSStatus status = searchPaths(identityAttributes(service, account, true), ours, ours_locked);
+    if (status == errSecSuccess) {
+      status = searchPaths(identityAttributes(service, account, false), any_unlocked, any_locked);
+    }
+    if (status != errSecSuccess) return status;
+    ours.insert(ours.end(), ours_locked.begin(), ours_locked.end());
+    for (const std::string& path : any_locked) {
+      if (std::find(ours.begin(), ours.end(), path) == ours.end()) {
+        found.undecided.push_back(path);
+      }
+    }
 
-    for (const std::string& item_path : paths) {
+    for (const std::string& item_path : ours) {
       PendingResult made;
       secret_item_new_for_dbus_path(service_.get(), item_path.c_str(), SECRET_ITEM_NONE,
-                                    loop_.cancellable(), onAsyncReady, &made);
-      loop_.await(made);
+                                    loop_.cancellable(), onAsyncReady, made.forCall());
+      if (!loop_.await(made)) return errSecNotAvailable;
       GError* item_error = nullptr;
       GObjectPtr<SecretItem> item(secret_item_new_for_dbus_path_finish(made.get(), &item_error));
       if (!item) {
@@ -152,39 +156,57 @@ class SecretCall {
     return errSecSuccess;
   }
 
+  // Unlocks `locked_paths`, then searches the identity again, so that what
+  // was undecided is decided.
+  OSStatus unlockAndSearch(const std::vector<std::string>& locked_paths,
+                           const std::string& service, const std::string& account,
+                           ItemList& found) {
+    if (OSStatus status = unlock(locked_paths); status != errSecSuccess) return status;
+    return search(service, account, found);
+  }
+
   // Unlocks the given objects: only where a person can answer the prompt,
-  // and only for as long as the prompt limit allows.
+  // at most once per operation, and only for as long as the prompt limit
+  // allows.
   OSStatus unlock(const std::vector<std::string>& locked_paths) {
     if (locked_paths.empty()) return errSecSuccess;
-    if (!sessionCanPrompt()) return errSecInteractionNotAllowed;
+    if (!sessionCanPrompt() || prompted_) return errSecInteractionNotAllowed;
+    prompted_ = true;
     std::vector<const gchar*> paths;
     for (const std::string& path : locked_paths) paths.push_back(path.c_str());
     paths.push_back(nullptr);
-    loop_.restart(limits_.prompt);
-    prompting_ = true;
+
+    // A person answers the prompt, not D-Bus: it has a limit of its own,
+    // and the exchanges' deadline resumes afterwards with what was left.
+    const Clock::duration left = std::max(loop_.deadline() - Clock::now(), Clock::duration{});
+    loop_.setDeadline(Clock::now() + limits_.prompt);
+    // libsecret never ends the call when the service goes away meanwhile.
+    service_gone_ = false;
+    const guint watch = g_dbus_connection_signal_subscribe(
+        connection_.get(), "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+        "/org/freedesktop/DBus", kSecretServiceName, G_DBUS_SIGNAL_FLAGS_NONE,
+        &SecretCall::onOwnerChanged, this, nullptr);
     PendingResult unlocked;
     secret_service_unlock_dbus_paths(service_.get(), paths.data(), loop_.cancellable(),
-                                     onAsyncReady, &unlocked);
-    loop_.await(unlocked);
+                                     onAsyncReady, unlocked.forCall());
+    const auto ended = [&] { return unlocked.done() || service_gone_; };
+    const bool answered = loop_.iterateUntil(ended);
+    loop_.setDeadline(Clock::now() + left);
+    // The deadline cancelled the prompt, which asks the service to dismiss
+    // it (with D-Bus's 25-second default): give that the remaining deadline.
+    if (!answered) loop_.iterateUntil(ended);
+    g_dbus_connection_signal_unsubscribe(connection_.get(), watch);
+
+    if (service_gone_) return errSecNotAvailable;
+    // A prompt nobody answered in time is an interaction that did not happen.
+    if (!answered) return errSecInteractionNotAllowed;
     GError* raw = nullptr;
     const gint count =
         secret_service_unlock_dbus_paths_finish(service_.get(), unlocked.get(), nullptr, &raw);
     if (raw != nullptr) return statusOf(GErrorPtr(raw));
-    prompting_ = false;
-    loop_.restart(limits_.call);
     // Not everything unlocked and no error: the person dismissed the prompt.
     if (count < static_cast<gint>(locked_paths.size())) return errSecUserCanceled;
     return errSecSuccess;
-  }
-
-  OSStatus unlockItems(const ItemList& found) {
-    std::vector<std::string> locked;
-    for (const auto& item : found.items) {
-      if (secret_item_get_locked(item.get())) {
-        locked.emplace_back(g_dbus_proxy_get_object_path(G_DBUS_PROXY(item.get())));
-      }
-    }
-    return unlock(locked);
   }
 
   // Creates the item in the default collection without looking for others.
@@ -192,8 +214,8 @@ class SecretCall {
                   std::string& created_path) {
     PendingResult aliased;
     secret_service_read_alias_dbus_path(service_.get(), kDefaultAlias, loop_.cancellable(),
-                                        onAsyncReady, &aliased);
-    loop_.await(aliased);
+                                        onAsyncReady, aliased.forCall());
+    if (!loop_.await(aliased)) return errSecNotAvailable;
     GError* raw = nullptr;
     gchar* alias_path = secret_service_read_alias_dbus_path_finish(service_.get(), aliased.get(),
                                                                     &raw);
@@ -209,15 +231,15 @@ class SecretCall {
                         g_variant_ref_sink(g_variant_new_string(service.c_str())));
     g_hash_table_insert(properties.get(),
                         const_cast<char*>("org.freedesktop.Secret.Item.Attributes"),
-                        g_variant_ref_sink(identityAttributes(service, account)));
+                        g_variant_ref_sink(identityAttributes(service, account, true)));
     SecretValuePtr value(secret_value_new(data.data(), static_cast<gssize>(data.size()),
                                           kSecretContentType));
     for (int attempt = 0;; ++attempt) {
       PendingResult made;
       secret_service_create_item_dbus_path(service_.get(), collection_path.c_str(),
                                            properties.get(), value.get(), SECRET_ITEM_CREATE_NONE,
-                                           loop_.cancellable(), onAsyncReady, &made);
-      loop_.await(made);
+                                           loop_.cancellable(), onAsyncReady, made.forCall());
+      if (!loop_.await(made)) return errSecNotAvailable;
       gchar* path = secret_service_create_item_dbus_path_finish(service_.get(), made.get(), &raw);
       if (path != nullptr) {
         created_path.assign(path);
@@ -236,8 +258,8 @@ class SecretCall {
 
   OSStatus readData(SecretItem* item, std::string& data_out) {
     PendingResult loaded;
-    secret_item_load_secret(item, loop_.cancellable(), onAsyncReady, &loaded);
-    loop_.await(loaded);
+    secret_item_load_secret(item, loop_.cancellable(), onAsyncReady, loaded.forCall());
+    if (!loop_.await(loaded)) return errSecNotAvailable;
     GError* raw = nullptr;
     if (!secret_item_load_secret_finish(item, loaded.get(), &raw)) return statusOf(GErrorPtr(raw));
     SecretValuePtr value(secret_item_get_secret(item));
@@ -252,8 +274,9 @@ class SecretCall {
     SecretValuePtr value(secret_value_new(data.data(), static_cast<gssize>(data.size()),
                                           kSecretContentType));
     PendingResult written;
-    secret_item_set_secret(item, value.get(), loop_.cancellable(), onAsyncReady, &written);
-    loop_.await(written);
+    secret_item_set_secret(item, value.get(), loop_.cancellable(), onAsyncReady,
+                           written.forCall());
+    if (!loop_.await(written)) return errSecNotAvailable;
     GError* raw = nullptr;
     if (!secret_item_set_secret_finish(item, written.get(), &raw)) return statusOf(GErrorPtr(raw));
     return errSecSuccess;
@@ -261,8 +284,8 @@ class SecretCall {
 
   OSStatus deleteItem(SecretItem* item) {
     PendingResult deleted;
-    secret_item_delete(item, loop_.cancellable(), onAsyncReady, &deleted);
-    loop_.await(deleted);
+    secret_item_delete(item, loop_.cancellable(), onAsyncReady, deleted.forCall());
+    if (!loop_.await(deleted)) return errSecNotAvailable;
     GError* raw = nullptr;
     if (!secret_item_delete_finish(item, deleted.get(), &raw)) {
       GErrorPtr error(raw);
@@ -274,11 +297,62 @@ class SecretCall {
   }
 
  private:
+  OSStatus connect() {
+    // libsecret's proxies live on GIO's shared session-bus connection. By
+    // default that connection terminates the process when the bus goes away;
+    // a keychain call must never take the host down with it.
+    PendingResult got;
+    g_bus_get(G_BUS_TYPE_SESSION, loop_.cancellable(), onAsyncReady, got.forCall());
+    if (!loop_.await(got)) return errSecNotAvailable;
+    GError* raw = nullptr;
+    connection_.reset(g_bus_get_finish(got.get(), &raw));
+    if (!connection_) return statusOf(GErrorPtr(raw));
+    g_dbus_connection_set_exit_on_close(connection_.get(), FALSE);
+
+    // A service proxy of our own (not libsecret's cached one), so its signal
+    // subscriptions live and die with this call's private context.
+    PendingResult opened;
+    secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, loop_.cancellable(),
+                        onAsyncReady, opened.forCall());
+    if (!loop_.await(opened)) return errSecNotAvailable;
+    service_.reset(secret_service_open_finish(opened.get(), &raw));
+    if (!service_) return statusOf(GErrorPtr(raw));
+    return errSecSuccess;
+  }
+
+  // The unlocked and locked items matching `attributes` (consumed).
+  OSStatus searchPaths(GVariant* attributes, std::vector<std::string>& unlocked,
+                       std::vector<std::string>& locked) {
+    PendingResult searched;
+    g_dbus_proxy_call(G_DBUS_PROXY(service_.get()), "SearchItems",
+                      g_variant_new_tuple(&attributes, 1), G_DBUS_CALL_FLAGS_NONE, G_MAXINT,
+                      loop_.cancellable(), onAsyncReady, searched.forCall());
+    if (!loop_.await(searched)) return errSecNotAvailable;
+    GError* raw = nullptr;
+    GVariant* reply = g_dbus_proxy_call_finish(G_DBUS_PROXY(service_.get()), searched.get(), &raw);
+    if (reply == nullptr) return statusOf(GErrorPtr(raw));
+    GVariantIter* unlocked_iter = nullptr;
+    GVariantIter* locked_iter = nullptr;
+    g_variant_get(reply, "(aoao)", &unlocked_iter, &locked_iter);
+    const gchar* path = nullptr;
+    while (g_variant_iter_next(unlocked_iter, "&o", &path)) unlocked.emplace_back(path);
+    while (g_variant_iter_next(locked_iter, "&o", &path)) locked.emplace_back(path);
+    g_variant_iter_free(unlocked_iter);
+    g_variant_iter_free(locked_iter);
+    g_variant_unref(reply);
+    return errSecSuccess;
+  }
+
+  static void onOwnerChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                             const gchar*, GVariant* parameters, gpointer self) {
+    const gchar* new_owner = nullptr;
+    g_variant_get(parameters, "(&s&s&s)", nullptr, nullptr, &new_owner);
+    if (new_owner[0] == '\0') static_cast<SecretCall*>(self)->service_gone_ = true;
+  }
+
   OSStatus statusOf(GErrorPtr error) const {
-    if (loop_.expired()) {
-      // A prompt nobody answered in time is an interaction that did not happen.
-      return prompting_ ? errSecInteractionNotAllowed : errSecNotAvailable;
-    }
+    // Cancelled at a deadline: the service is frozen or too slow.
+    if (g_cancellable_is_cancelled(loop_.cancellable())) return errSecNotAvailable;
     if (error && g_error_matches(error.get(), SECRET_ERROR, SECRET_ERROR_IS_LOCKED)) {
       return errSecInteractionNotAllowed;
     }
@@ -290,7 +364,10 @@ class SecretCall {
   DeadlineLoop loop_;
   GObjectPtr<GDBusConnection> connection_;
   GObjectPtr<SecretService> service_;
-  bool prompting_ = false;
+  bool connected_ = false;
+  OSStatus connect_status_ = errSecNotAvailable;
+  bool prompted_ = false;
+  bool service_gone_ = false;
 };
 
 // Orders items of one identity the same way for every observer: the oldest
@@ -299,11 +376,21 @@ bool precedes(SecretItem* a, SecretItem* b) {
   const guint64 created_a = secret_item_get_created(a);
   const guint64 created_b = secret_item_get_created(b);
   if (created_a != created_b) return created_a < created_b;
-  const std::string_view path_a = g_dbus_proxy_get_object_path(G_DBUS_PROXY(a));
-  const std::string_view path_b = g_dbus_proxy_get_object_path(G_DBUS_PROXY(b));
+  const std::string path_a = pathOf(a);
+  const std::string path_b = pathOf(b);
   if (path_a.size() != path_b.size()) return path_a.size() < path_b.size();
   return path_a < path_b;
 }
+
+// The public operation running on this thread, if any: the calls a keychain
+// makes inside it share one SecretCall.
+struct Operation {
+  explicit Operation(const void* owner) : keychain(owner) {}
+  const void* keychain;  // whose calls share it
+  int depth = 0;
+  std::unique_ptr<SecretCall> call;  // made by the first call
+};
+thread_local std::unique_ptr<Operation> current_operation;
 
 class SecretServiceKeychain final : public KeychainItems {
  public:
@@ -311,12 +398,96 @@ class SecretServiceKeychain final : public KeychainItems {
 
   OSStatus add(std::string_view service, std::string_view account,
                std::string_view data) override {
+    return withCall([&](SecretCall& call) { return add(call, service, account, data); });
+  }
+
+  OSStatus update(std::string_view service, std::string_view account,
+                  std::string_view data) override {
+    return withCall([&](SecretCall& call) {
+      return changeEach(call, service, account, [&call, data](SecretItem* item) {
+        return call.writeData(item, data);
+      });
+    });
+  }
+
+  OSStatus copyMatching(std::string_view service, std::string_view account,
+                        std::string& data_out) override {
+    return withCall([&](SecretCall& call) {
+      ItemList found;
+      if (OSStatus status = call.open(service, account, found); status != errSecSuccess) {
+        return status;
+      }
+      // Prefer an item that needs no unlocking; else unlocking one of ours
+      // is enough, or, when none is known yet, the undecided ones.
+      if (found.firstUnlocked() == nullptr) {
+        std::vector<std::string> locked = found.undecided;
+        if (!found.items.empty()) locked = {pathOf(found.items.front().get())};
+        if (locked.empty()) return errSecItemNotFound;
+        if (OSStatus status = call.unlockAndSearch(locked, std::string(service),
+                                                   std::string(account), found);
+            status != errSecSuccess) {
+          return status;
+        }
+      }
+      SecretItem* chosen = found.firstUnlocked();
+      if (chosen == nullptr) {
+        return found.items.empty() ? errSecItemNotFound : errSecInteractionNotAllowed;
+      }
+      return call.readData(chosen, data_out);
+    });
+  }
+
+  OSStatus remove(std::string_view service, std::string_view account) override {
+    return withCall([&](SecretCall& call) {
+      return changeEach(call, service, account,
+                        [&call](SecretItem* item) { return call.deleteItem(item); });
+    });
+  }
+
+  void beginOperation() override {
+    if (!current_operation) current_operation = std::make_unique<Operation>(this);
+    ++current_operation->depth;
+  }
+
+  void endOperation() override {
+    if (current_operation && --current_operation->depth == 0) current_operation.reset();
+  }
+
+  // New items can only go to the default collection: deleting an item that
+  // lies elsewhere and adding it afresh would move it, and lose it when the
+  // default collection refuses the add.
+  bool replacesInPlace() const override { return true; }
+
+ private:
+  // Runs `body` on the SecretCall of this thread's operation, or on a fresh one.
+  template <typename Body>
+  OSStatus withCall(Body body) {
+    if (current_operation && current_operation->keychain == this) {
+      if (!current_operation->call) current_operation->call = std::make_unique<SecretCall>(limits_);
+      return body(*current_operation->call);
+    }
     SecretCall call(limits_);
+    return body(call);
+  }
+
+  static OSStatus add(SecretCall& call, std::string_view service, std::string_view account,
+                      std::string_view data) {
     ItemList found;
-    if (OSStatus status = call.open(service, account, found); status != errSecSuccess) return status;
-    if (!found.items.empty()) return errSecDuplicateItem;
+    if (OSStatus status = call.open(service, account, found); status != errSecSuccess) {
+      return status;
+    }
     const std::string service_text(service);
     const std::string account_text(account);
+    // Locked items count too, so that no duplicate appears behind a lock; an
+    // undecided one is decided first.
+    if (found.items.empty() && !found.undecided.empty()) {
+      if (OSStatus status =
+              call.unlockAndSearch(found.undecided, service_text, account_text, found);
+          status != errSecSuccess) {
+        return status;
+      }
+    }
+    if (!found.items.empty()) return errSecDuplicateItem;
 
     std::string our_path;
     if (OSStatus status = call.create(service_text, account_text, data, our_path);
@@ -330,7 +501,7 @@ class SecretServiceKeychain final : public KeychainItems {
     }
     SecretItem* ours = nullptr;
     for (const auto& item : found.items) {
-      if (our_path == g_dbus_proxy_get_object_path(G_DBUS_PROXY(item.get()))) ours = item.get();
+      if (our_path == pathOf(item.get())) ours = item.get();
     }
     if (ours == nullptr) return errSecSuccess;  // already removed by someone else
     for (const auto& item : found.items) {
@@ -342,52 +513,25 @@ class SecretServiceKeychain final : public KeychainItems {
     return errSecSuccess;
   }
 
-  OSStatus update(std::string_view service, std::string_view account,
-                  std::string_view data) override {
-    return changeEach(service, account, [data](SecretCall& call, SecretItem* item) {
-      return call.writeData(item, data);
-    });
-  }
-
-  OSStatus copyMatching(std::string_view service, std::string_view account,
-                        std::string& data_out) override {
-    SecretCall call(limits_);
+  // Unlocks every item that may be of the identity, then applies `change` to
+  // each of ours in turn, stopping at the first failure.
+  template <typename Change>
+  static OSStatus changeEach(SecretCall& call, std::string_view service, std::string_view account,
+                             Change change) {
     ItemList found;
-    if (OSStatus status = call.open(service, account, found); status != errSecSuccess) return status;
-    if (found.items.empty()) return errSecItemNotFound;
-    // Prefer an item that needs no unlocking.
-    SecretItem* chosen = found.items.front().get();
-    for (const auto& item : found.items) {
-      if (!secret_item_get_locked(item.get())) {
-        chosen = item.get();
-        break;
+    if (OSStatus status = call.open(service, account, found); status != errSecSuccess) {
+      return status;
+    }
+    if (const std::vector<std::string> locked = found.lockedPaths(); !locked.empty()) {
+      if (OSStatus status =
+              call.unlockAndSearch(locked, std::string(service), std::string(account), found);
+          status != errSecSuccess) {
+        return status;
       }
     }
-    if (secret_item_get_locked(chosen)) {
-      const std::string path = g_dbus_proxy_get_object_path(G_DBUS_PROXY(chosen));
-      if (OSStatus status = call.unlock({path}); status != errSecSuccess) return status;
-    }
-    return call.readData(chosen, data_out);
-  }
-
-  OSStatus remove(std::string_view service, std::string_view account) override {
-    return changeEach(service, account, [](SecretCall& call, SecretItem* item) {
-      return call.deleteItem(item);
-    });
-  }
-
- private:
-  // Unlocks every item of the identity, then applies `change` to each in
-  // turn, stopping at the first failure.
-  template <typename Change>
-  OSStatus changeEach(std::string_view service, std::string_view account, Change change) {
-    SecretCall call(limits_);
-    ItemList found;
-    if (OSStatus status = call.open(service, account, found); status != errSecSuccess) return status;
     if (found.items.empty()) return errSecItemNotFound;
-    if (OSStatus status = call.unlockItems(found); status != errSecSuccess) return status;
     for (const auto& item : found.items) {
-      if (OSStatus status = change(call, item.get()); status != errSecSuccess) return status;
+      if (OSStatus status = change(item.get()); status != errSecSuccess) return status;
     }
     return errSecSuccess;
   }

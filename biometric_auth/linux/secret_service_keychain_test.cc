@@ -6,12 +6,19 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "biometric_auth/biometric_auth.h"
+#include "biometric_auth/fake_seams.h"
+#include "biometric_auth/linux/dbus_mock_service.h"
 #include "biometric_auth/linux/desktop_session_probe.h"
 
 namespace vk::biometric::linux_backend {
@@ -31,52 +38,81 @@ const SecretSchema* foreignSchema() {
   return &schema;
 }
 
+constexpr const char* kSecretsName = "org.freedesktop.secrets";
+constexpr const char* kSecretsPath = "/org/freedesktop/secrets";
+constexpr const char* kServiceInterface = "org.freedesktop.Secret.Service";
+constexpr const char* kLoginCollection = "/org/freedesktop/secrets/collection/login";
+// gnome-keyring's in-memory keyring: always unlocked, never the default.
+constexpr const char* kSessionCollection = "/org/freedesktop/secrets/collection/session";
+
 GVariant* callSecrets(const char* path, const char* interface, const char* method,
                       GVariant* args, const char* reply_type) {
-  GError* error = nullptr;
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-  if (bus == nullptr) {
-    ADD_FAILURE() << error->message;
-    g_error_free(error);
-    return nullptr;
-  }
-  GVariant* reply = g_dbus_connection_call_sync(bus, "org.freedesktop.secrets", path, interface,
-                                                method, args, G_VARIANT_TYPE(reply_type),
-                                                G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &error);
-  g_object_unref(bus);
-  if (reply == nullptr) {
-    ADD_FAILURE() << method << ": " << error->message;
-    g_error_free(error);
-  }
-  return reply;
+  return testing::callSessionMethod(kSecretsName, path, interface, method, args, reply_type);
 }
 
-// Counts items of our schema straight from the service, independent of the backend.
-std::size_t storedItemCount(const std::string& service, const std::string& account) {
+// Object paths of our schema's items with this identity, straight from the
+// service, independent of the backend.
+std::vector<std::string> storedItemPaths(const std::string& service, const std::string& account) {
   GVariantBuilder attributes;
   g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
   g_variant_builder_add(&attributes, "{ss}", "xdg:schema", kSecretSchemaName);
   g_variant_builder_add(&attributes, "{ss}", kServiceAttribute, service.c_str());
   g_variant_builder_add(&attributes, "{ss}", kAccountAttribute, account.c_str());
-  GVariant* reply = callSecrets("/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
-                                "SearchItems", g_variant_new("(a{ss})", &attributes), "(aoao)");
-  if (reply == nullptr) return 0;
-  GVariant* unlocked = g_variant_get_child_value(reply, 0);
-  GVariant* locked = g_variant_get_child_value(reply, 1);
-  const std::size_t count = g_variant_n_children(unlocked) + g_variant_n_children(locked);
-  g_variant_unref(unlocked);
-  g_variant_unref(locked);
+  GVariant* reply = callSecrets(kSecretsPath, kServiceInterface, "SearchItems",
+                                g_variant_new("(a{ss})", &attributes), "(aoao)");
+  std::vector<std::string> paths;
+  if (reply == nullptr) return paths;
+  GVariantIter* unlocked = nullptr;
+  GVariantIter* locked = nullptr;
+  g_variant_get(reply, "(aoao)", &unlocked, &locked);
+  const gchar* path = nullptr;
+  while (g_variant_iter_next(unlocked, "&o", &path)) paths.emplace_back(path);
+  while (g_variant_iter_next(locked, "&o", &path)) paths.emplace_back(path);
+  g_variant_iter_free(unlocked);
+  g_variant_iter_free(locked);
   g_variant_unref(reply);
-  return count;
+  return paths;
 }
 
-constexpr const char* kLoginCollection = "/org/freedesktop/secrets/collection/login";
+std::size_t storedItemCount(const std::string& service, const std::string& account) {
+  return storedItemPaths(service, account).size();
+}
 
 void lockLoginKeyring() {
   const char* paths[] = {kLoginCollection, nullptr};
-  GVariant* reply = callSecrets("/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
-                                "Lock", g_variant_new("(^ao)", paths), "(aoo)");
+  GVariant* reply = callSecrets(kSecretsPath, kServiceInterface, "Lock",
+                                g_variant_new("(^ao)", paths), "(aoo)");
   if (reply != nullptr) g_variant_unref(reply);
+}
+
+// A Secret Service session without transport encryption, for the test's own
+// calls. It lives as long as the connection that opened it: hold `bus`.
+std::string openPlainSession(GDBusConnection* bus) {
+  GError* error = nullptr;
+  GVariant* opened = g_dbus_connection_call_sync(
+      bus, kSecretsName, kSecretsPath, kServiceInterface, "OpenSession",
+      g_variant_new("(sv)", "plain", g_variant_new_string("")), G_VARIANT_TYPE("(vo)"),
+      G_DBUS_CALL_FLAGS_NONE, 10000, nullptr, &error);
+  if (opened == nullptr) {
+    ADD_FAILURE() << "OpenSession: " << error->message;
+    g_error_free(error);
+    return {};
+  }
+  GVariant* output = nullptr;
+  const gchar* session = nullptr;
+  g_variant_get(opened, "(v&o)", &output, &session);
+  std::string result(session);
+  g_variant_unref(output);
+  g_variant_unref(opened);
+  return result;
+}
+
+GVariant* plainSecret(const std::string& session, std::string_view bytes,
+                      const char* content_type) {
+  return g_variant_new(
+      "(o@ay@ays)", session.c_str(), g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
+      g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, bytes.data(), bytes.size(), 1),
+      content_type);
 }
 
 // Unlocks without a prompt through gnome-keyring's own interface, with the
@@ -84,30 +120,163 @@ void lockLoginKeyring() {
 void unlockLoginKeyring() {
   const char* password = std::getenv("VK_TEST_KEYRING_PASSWORD");
   ASSERT_NE(password, nullptr);
-  // The session lives as long as the connection that opened it: hold it.
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   ASSERT_NE(bus, nullptr);
-  GVariant* opened = callSecrets("/org/freedesktop/secrets", "org.freedesktop.Secret.Service",
-                                 "OpenSession",
-                                 g_variant_new("(sv)", "plain", g_variant_new_string("")),
-                                 "(vo)");
-  ASSERT_NE(opened, nullptr);
-  GVariant* output = nullptr;
-  const gchar* session = nullptr;
-  g_variant_get(opened, "(v&o)", &output, &session);
-  GVariant* secret = g_variant_new(
-      "(o@ay@ays)", session, g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, "", 0, 1),
-      g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, password, std::strlen(password), 1),
-      "text/plain");
-  GVariant* reply = callSecrets("/org/freedesktop/secrets",
-                                "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface",
-                                "UnlockWithMasterPassword",
-                                g_variant_new("(o@(oayays))", kLoginCollection, secret), "()");
+  const std::string session = openPlainSession(bus);
+  GVariant* reply = callSecrets(
+      kSecretsPath, "org.gnome.keyring.InternalUnsupportedGuiltRiddenInterface",
+      "UnlockWithMasterPassword",
+      g_variant_new("(o@(oayays))", kLoginCollection,
+                    plainSecret(session, password, "text/plain")),
+      "()");
   if (reply != nullptr) g_variant_unref(reply);
-  g_variant_unref(output);
-  g_variant_unref(opened);
   g_object_unref(bus);
 }
+
+// Creates an item of ours in `collection`, as another client of the same
+// schema (or an earlier version of us) would have.
+void createItemIn(const char* collection, const std::string& service, const std::string& account,
+                  std::string_view data) {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  ASSERT_NE(bus, nullptr);
+  const std::string session = openPlainSession(bus);
+  GVariantBuilder attributes;
+  g_variant_builder_init(&attributes, G_VARIANT_TYPE("a{ss}"));
+  g_variant_builder_add(&attributes, "{ss}", "xdg:schema", kSecretSchemaName);
+  g_variant_builder_add(&attributes, "{ss}", kServiceAttribute, service.c_str());
+  g_variant_builder_add(&attributes, "{ss}", kAccountAttribute, account.c_str());
+  GVariantBuilder properties;
+  g_variant_builder_init(&properties, G_VARIANT_TYPE("a{sv}"));
+  g_variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Label",
+                        g_variant_new_string(service.c_str()));
+  g_variant_builder_add(&properties, "{sv}", "org.freedesktop.Secret.Item.Attributes",
+                        g_variant_builder_end(&attributes));
+  GVariant* reply = callSecrets(
+      collection, "org.freedesktop.Secret.Collection", "CreateItem",
+      g_variant_new("(a{sv}@(oayays)b)", &properties,
+                    plainSecret(session, data, kSecretContentType), FALSE),
+      "(oo)");
+  if (reply != nullptr) g_variant_unref(reply);
+  g_object_unref(bus);
+}
+
+// The keyring daemon's process, or 0 when none owns the name.
+guint32 keyringPid() {
+  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  if (bus == nullptr) return 0;
+  GVariant* reply = g_dbus_connection_call_sync(
+      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+      "GetConnectionUnixProcessID", g_variant_new("(s)", kSecretsName), G_VARIANT_TYPE("(u)"),
+      G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
+  g_object_unref(bus);
+  guint32 pid = 0;
+  if (reply != nullptr) {
+    g_variant_get(reply, "(u)", &pid);
+    g_variant_unref(reply);
+  }
+  return pid;
+}
+
+// Starts a fresh keyring daemon in place of the running one (or of one that
+// died), as after a crash or a new login: its keyrings are locked and have
+// not been unlocked since it started.
+void restartKeyring() {
+  const guint32 old_pid = keyringPid();
+  ASSERT_EQ(std::system("gnome-keyring-daemon --replace --components=secrets"
+                        " </dev/null >/dev/null 2>&1"),
+            0);
+  for (int i = 0; i < 200; ++i) {
+    const guint32 pid = keyringPid();
+    if (pid != 0 && pid != old_pid) return;
+    std::this_thread::sleep_for(50ms);
+  }
+  FAIL() << "no new keyring daemon on the bus";
+}
+
+// Makes the backend believe a person could answer prompts; the mock
+// prompter answers them instead.
+class DisplayForPrompts {
+ public:
+  DisplayForPrompts() { setenv("DISPLAY", ":vk-test", 1); }
+  DisplayForPrompts(const DisplayForPrompts&) = delete;
+  DisplayForPrompts& operator=(const DisplayForPrompts&) = delete;
+  ~DisplayForPrompts() { unsetenv("DISPLAY"); }
+};
+
+// The system prompter gnome-keyring asks to show its unlock dialogs.
+class MockPrompter {
+ public:
+  explicit MockPrompter(const char* answer)
+      : service_(VK_KEYRING_PROMPTER_TEMPLATE, "org.gnome.keyring.SystemPrompter") {
+    if (service_.ready()) control("SetAnswer", g_variant_new("(s)", answer));
+  }
+  bool ready() const { return service_.ready(); }
+  int promptCount() { return testing::takeIntReply(control("GetPromptCount", nullptr, "(i)")); }
+  bool waitForPrompt() {
+    for (int i = 0; i < 400; ++i) {
+      if (promptCount() > 0) return true;
+      std::this_thread::sleep_for(25ms);
+    }
+    return false;
+  }
+
+ private:
+  GVariant* control(const char* method, GVariant* args, const char* reply_type = nullptr) {
+    return testing::callSessionMethod("org.gnome.keyring.SystemPrompter",
+                                      "/org/gnome/keyring/Prompter", testing::kMockInterface,
+                                      method, args, reply_type);
+  }
+  testing::MockService service_;
+};
+
+// A call on a thread of its own that may never return: the thread owns
+// everything it uses, so a test can stop waiting for it.
+class BackgroundCall {
+ public:
+  explicit BackgroundCall(std::function<OSStatus()> call) : state_(std::make_shared<State>()) {
+    std::thread([state = state_, call = std::move(call)] {
+      const OSStatus status = call();
+      std::lock_guard lock(state->mutex);
+      state->status = status;
+      state->done.notify_all();
+    }).detach();
+  }
+  // The call's status, or nothing when it has not returned within `bound`.
+  std::optional<OSStatus> waitFor(std::chrono::milliseconds bound) {
+    std::unique_lock lock(state_->mutex);
+    state_->done.wait_for(lock, bound, [&] { return state_->status.has_value(); });
+    return state_->status;
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable done;
+    std::optional<OSStatus> status;
+  };
+  std::shared_ptr<State> state_;
+};
+
+// The bridge's manager on the real keychain (and a biometric fake it never uses).
+class KeychainManager : public BiometricAuthManager {
+ public:
+  explicit KeychainManager(SecretServiceLimits limits = {})
+      : BiometricAuthManager(std::make_unique<vk::biometric::testing::FakeBiometricPlatform>(
+                                 std::make_shared<vk::biometric::testing::FakeBiometricScript>()),
+                             makeSecretServiceKeychain(limits), 50ms) {}
+
+  // What each keychain operation on the key "k" gives, as text for tables.
+  std::string store(const std::string& service) {
+    const KeychainStoreResult result = storeInKeychain("k", "new", service);
+    return std::to_string(result.success) + " " + std::to_string(result.errorCode);
+  }
+  std::string retrieve(const std::string& service) {
+    return retrieveFromKeychain("k", service) ? "value" : "absent";
+  }
+  std::string remove(const std::string& service) {
+    return deleteFromKeychain("k", service) ? "deleted" : "kept";
+  }
+};
 
 class SecretServiceKeychainTest : public ::testing::Test {
  protected:
@@ -273,33 +442,202 @@ TEST_F(SecretServiceKeychainTest, LockedKeyringWithNobodyToPromptRefusesInteract
   EXPECT_EQ(storedItemCount("com.tarnwick.locked", "absent"), 0u);
 }
 
-TEST_F(SecretServiceKeychainTest, FrozenServiceIsNotAvailableAtTheDeadline) {
-  ASSERT_EQ(keychain_->add("com.tarnwick.frozen", "k", "v"), errSecSuccess);
-  GError* error = nullptr;
-  GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &error);
-  ASSERT_NE(bus, nullptr);
-  GVariant* reply = g_dbus_connection_call_sync(
-      bus, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-      "GetConnectionUnixProcessID", g_variant_new("(s)", "org.freedesktop.secrets"),
-      G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, &error);
-  g_object_unref(bus);
-  ASSERT_NE(reply, nullptr);
-  guint32 pid = 0;
-  g_variant_get(reply, "(u)", &pid);
-  g_variant_unref(reply);
+TEST_F(SecretServiceKeychainTest, FrozenServiceCostsOneDeadlinePerOperation) {
+  const std::string service = "com.tarnwick.frozen";
+  ASSERT_EQ(keychain_->add(service, "k", "v"), errSecSuccess);
+  const guint32 pid = keyringPid();
+  ASSERT_NE(pid, 0u);
+  constexpr auto kCall = 1500ms;
+  KeychainManager manager({.call = kCall, .prompt = kCall});
+  auto quick = makeSecretServiceKeychain({.call = kCall, .prompt = kCall});
+  const auto status = [](OSStatus value) { return std::to_string(value); };
 
-  auto quick = makeSecretServiceKeychain({.call = 300ms, .prompt = 300ms});
-  ASSERT_EQ(kill(static_cast<pid_t>(pid), SIGSTOP), 0);
+  struct Case {
+    const char* name;
+    std::function<std::string()> run;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"copyMatching",
+       [&] {
+         std::string data = "untouched";
+         return status(quick->copyMatching(service, "k", data)) + " " + data;
+       },
+       "-25291 untouched"},
+      {"add", [&] { return status(quick->add(service, "k2", "v")); }, "-25291"},
+      // Every call of one operation against the frozen service shares its deadline.
+      {"one operation",
+       [&] {
+         quick->beginOperation();
+         std::string data;
+         const std::string statuses = status(quick->copyMatching(service, "k", data)) + " " +
+                                      status(quick->remove(service, "k")) + " " +
+                                      status(quick->add(service, "k", "v")) + " " +
+                                      status(quick->update(service, "k", "v"));
+         quick->endOperation();
+         return statuses;
+       },
+       "-25291 -25291 -25291 -25291"},
+      {"store", [&] { return manager.store(service); }, "0 -25291"},
+      {"retrieve", [&] { return manager.retrieve(service); }, "absent"},
+      {"delete", [&] { return manager.remove(service); }, "kept"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(kill(static_cast<pid_t>(pid), SIGSTOP), 0);
+    const auto started = std::chrono::steady_clock::now();
+    const std::string outcome = c.run();
+    const auto took = std::chrono::steady_clock::now() - started;
+    ASSERT_EQ(kill(static_cast<pid_t>(pid), SIGCONT), 0);
+    EXPECT_EQ(outcome, c.expected);
+    // One deadline for the whole operation, not one per platform call.
+    EXPECT_LT(took, kCall * 3 / 2);
+  }
+  // The daemon recovers and the keychain with it; nothing was changed.
+  EXPECT_EQ(copy(service, "k", errSecSuccess), "v");
+  EXPECT_EQ(storedItemCount(service, "k2"), 0u);
+}
+
+TEST_F(SecretServiceKeychainTest, StoreChangesTheItemWhereItLiesOrNothing) {
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+  struct Case {
+    const char* account;
+    const char* old_item_in;  // null: no old item
+    KeychainStoreResult expected;
+    const char* value_after;  // null: no item
+  };
+  // The default keyring (login) is locked and nobody can answer a prompt.
+  const std::vector<Case> cases = {
+      {"in-session-keyring", kSessionCollection, {true, errSecSuccess}, "new"},
+      {"in-locked-login", kLoginCollection, {false, errSecInteractionNotAllowed}, "old"},
+      {"nowhere", nullptr, {false, errSecInteractionNotAllowed}, nullptr},
+  };
+  const std::string service = "com.tarnwick.in-place";
+  KeychainManager manager;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.account);
+    if (c.old_item_in != nullptr) createItemIn(c.old_item_in, service, c.account, "old");
+    lockLoginKeyring();
+    EXPECT_EQ(manager.storeInKeychain(c.account, "new", service), c.expected);
+    unlockLoginKeyring();
+
+    const std::vector<std::string> paths = storedItemPaths(service, c.account);
+    if (c.value_after == nullptr) {
+      EXPECT_TRUE(paths.empty());
+      continue;
+    }
+    EXPECT_EQ(copy(service, c.account, errSecSuccess), c.value_after);
+    ASSERT_EQ(paths.size(), 1u);
+    EXPECT_EQ(paths[0].rfind(std::string(c.old_item_in) + "/", 0), 0u) << paths[0];
+  }
+}
+
+TEST_F(SecretServiceKeychainTest, DismissedPromptEndsTheOperationAfterOnePrompt) {
+  MockPrompter prompter("no");
+  ASSERT_TRUE(prompter.ready());
+  DisplayForPrompts display;
+  const std::string service = "com.tarnwick.one-prompt";
+  ASSERT_EQ(keychain_->add(service, "k", "old"), errSecSuccess);
+  KeychainManager manager;
+
+  struct Case {
+    const char* name;
+    std::function<std::string()> run;
+    std::string expected;
+  };
+  const std::vector<Case> cases = {
+      {"store", [&] { return manager.store(service); }, "0 -128"},
+      {"retrieve", [&] { return manager.retrieve(service); }, "absent"},
+      {"delete", [&] { return manager.remove(service); }, "kept"},
+  };
+  int prompts = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    lockLoginKeyring();
+    EXPECT_EQ(c.run(), c.expected);
+    const int shown = prompter.promptCount();
+    EXPECT_EQ(shown - prompts, 1);
+    prompts = shown;
+  }
+  unlockLoginKeyring();
+  EXPECT_EQ(copy(service, "k", errSecSuccess), "old");
+  EXPECT_EQ(storedItemCount(service, "k"), 1u);
+}
+
+TEST_F(SecretServiceKeychainTest, ItemsTheServiceCannotMatchYetNeedUnlockingNotNotFound) {
+  const std::string service = "com.tarnwick.unmatched";
+  ASSERT_EQ(keychain_->add(service, "k", "kept"), errSecSuccess);
+  // A fresh daemon has not unlocked the login keyring since it started:
+  // gnome-keyring then matches no schema there.
+  restartKeyring();
+  unsetenv("DISPLAY");
+  unsetenv("WAYLAND_DISPLAY");
+
   std::string data = "untouched";
-  const OSStatus copied = quick->copyMatching("com.tarnwick.frozen", "k", data);
-  const OSStatus added = quick->add("com.tarnwick.frozen", "k2", "v");
-  ASSERT_EQ(kill(static_cast<pid_t>(pid), SIGCONT), 0);
-
-  EXPECT_EQ(copied, errSecNotAvailable);
+  struct Case {
+    const char* name;
+    std::function<OSStatus()> run;
+  };
+  const std::vector<Case> cases = {
+      {"copyMatching", [&] { return keychain_->copyMatching(service, "k", data); }},
+      {"update", [&] { return keychain_->update(service, "k", "new"); }},
+      {"remove", [&] { return keychain_->remove(service, "k"); }},
+      {"add", [&] { return keychain_->add(service, "k", "new"); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.run(), errSecInteractionNotAllowed);
+  }
   EXPECT_EQ(data, "untouched");
-  EXPECT_EQ(added, errSecNotAvailable);
-  // The daemon recovers and the keychain with it.
-  EXPECT_EQ(copy("com.tarnwick.frozen", "k", errSecSuccess), "v");
+  {
+    MockPrompter prompter("no");
+    ASSERT_TRUE(prompter.ready());
+    DisplayForPrompts display;
+    EXPECT_EQ(keychain_->copyMatching(service, "k", data), errSecUserCanceled);
+    EXPECT_EQ(prompter.promptCount(), 1);
+  }
+
+  unlockLoginKeyring();
+  EXPECT_EQ(copy(service, "k", errSecSuccess), "kept");
+  EXPECT_EQ(storedItemCount(service, "k"), 1u);
+}
+
+TEST_F(SecretServiceKeychainTest, PromptEndsWhateverHappensToTheService) {
+  struct Case {
+    const char* name;
+    int signal;  // sent to the daemon while its prompt shows
+    OSStatus expected;
+  };
+  const std::vector<Case> cases = {
+      {"service dies", SIGKILL, errSecNotAvailable},
+      // Cancelling the prompt of a frozen service must not wait for its answer.
+      {"service freezes", SIGSTOP, errSecInteractionNotAllowed},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    MockPrompter prompter("");  // the dialog stays up, never answered
+    ASSERT_TRUE(prompter.ready());
+    DisplayForPrompts display;
+    const std::string service = "com.tarnwick.prompt-ends";
+    ASSERT_EQ(keychain_->add(service, c.name, "v"), errSecSuccess);
+    lockLoginKeyring();
+    const guint32 pid = keyringPid();
+
+    std::shared_ptr<KeychainItems> keychain = makeSecretServiceKeychain({.call = 3s, .prompt = 3s});
+    BackgroundCall call([keychain, service, account = std::string(c.name)] {
+      std::string data;
+      return keychain->copyMatching(service, account, data);
+    });
+    ASSERT_TRUE(prompter.waitForPrompt());
+    ASSERT_EQ(kill(static_cast<pid_t>(pid), c.signal), 0);
+    // Well under D-Bus's 25-second default; forever would be a hang.
+    EXPECT_EQ(call.waitFor(15s), c.expected);
+
+    if (c.signal == SIGSTOP) kill(static_cast<pid_t>(pid), SIGCONT);
+    restartKeyring();
+    unlockLoginKeyring();
+  }
 }
 
 // Runs in a fresh child process: GIO caches nothing about the bus there yet.

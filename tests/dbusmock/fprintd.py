@@ -15,10 +15,19 @@ through the mock interface on the manager object:
   GetVerifyStarts() -> i      number of accepted VerifyStart calls
 '''
 
+import os
+import sys
+
 import dbus
 import dbus.service
 from gi.repository import GLib
 from dbusmock import MOCK_IFACE, mockobject
+
+# dbusmock loads templates by path; their shared helpers sit beside them
+# (no bytecode cache written into the source tree).
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from sender_methods import add_sender_method  # noqa: E402
 
 BUS_NAME = 'net.reactivated.Fprint'
 MAIN_OBJ = '/net/reactivated/Fprint/Manager'
@@ -39,18 +48,6 @@ def _error(name, message):
 
 def _device():
     return mockobject.objects[DEVICE_PATH]
-
-
-def _add_sender_method(obj, iface, name, in_sig, out_sig, func):
-    '''Registers a method that receives the caller's unique name.
-
-    dbusmock's method snippets do not see the caller, but fprintd's claims
-    belong to one connection, so these methods are hooked in directly.
-    '''
-    method = dbus.service.method(iface, in_signature=in_sig, out_signature=out_sig,
-                                 sender_keyword='sender')(func)
-    method.__name__ = name
-    obj.methods.setdefault(iface, {})[name] = (in_sig, out_sig, func, method)
 
 
 def load(mock, parameters):
@@ -81,8 +78,8 @@ def load(mock, parameters):
         return dbus.Array([dbus.ObjectPath(DEVICE_PATH)] if mock.device_present else [],
                           signature='o')
 
-    _add_sender_method(mock, MAIN_IFACE, 'GetDefaultDevice', '', 'o', get_default_device)
-    _add_sender_method(mock, MAIN_IFACE, 'GetDevices', '', 'ao', get_devices)
+    add_sender_method(mock, MAIN_IFACE, 'GetDefaultDevice', '', 'o', get_default_device)
+    add_sender_method(mock, MAIN_IFACE, 'GetDevices', '', 'ao', get_devices)
 
     def check_present():
         if not mock.device_present:
@@ -157,12 +154,12 @@ def load(mock, parameters):
         check_claimed(sender)
         mock.verifying = False
 
-    _add_sender_method(device, DEVICE_IFACE, 'ListEnrolledFingers', 's', 'as',
+    add_sender_method(device, DEVICE_IFACE, 'ListEnrolledFingers', 's', 'as',
                        list_enrolled_fingers)
-    _add_sender_method(device, DEVICE_IFACE, 'Claim', 's', '', claim)
-    _add_sender_method(device, DEVICE_IFACE, 'Release', '', '', release)
-    _add_sender_method(device, DEVICE_IFACE, 'VerifyStart', 's', '', verify_start)
-    _add_sender_method(device, DEVICE_IFACE, 'VerifyStop', '', '', verify_stop)
+    add_sender_method(device, DEVICE_IFACE, 'Claim', 's', '', claim)
+    add_sender_method(device, DEVICE_IFACE, 'Release', '', '', release)
+    add_sender_method(device, DEVICE_IFACE, 'VerifyStart', 's', '', verify_start)
+    add_sender_method(device, DEVICE_IFACE, 'VerifyStop', '', '', verify_stop)
 
 
 @dbus.service.method(MOCK_IFACE, in_signature='b', out_signature='')

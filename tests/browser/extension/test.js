@@ -1,18 +1,25 @@
-// Exercises vellumkeep-native through the browser's native messaging. The
-// driver starts each phase with vkRun(phase) and waits for document.title to
-// become "pass:<phase>" or "fail:<phase>: <reason>"; the lines of
-// window.vkLog say what was checked.
+// Exercises vellumkeep-native through the browser's native messaging, in
+// Chromium and in Firefox. The driver runs each phase with vkRun(phase),
+// whose promise ends with document.title set to "pass:<phase>" or
+// "fail:<phase>: <reason>"; the lines of window.vkLog say what was checked.
 'use strict';
 
 const HOST = 'com.tarnwick.vellumkeep';
-// Installed with allowed_origins naming another extension.
+// Installed with an allow-list naming another extension.
 const FORBIDDEN_HOST = 'com.tarnwick.vellumkeep_forbidden';
 const CANNOT_REACH =
   'Cannot reach Tarnwick (IPC socket). Start Tarnwick and check the vault. Detail: ';
-const FORBIDDEN_TEXT = 'Access to the specified native messaging host is forbidden.';
 // Registered nowhere.
 const ABSENT_HOST = 'com.tarnwick.vellumkeep_absent';
-const ABSENT_TEXT = 'Specified native messaging host not found.';
+// Each browser words its refusals its own way; Firefox gives both the same
+// words, so that an add-on cannot tell which hosts exist.
+const REFUSALS = location.protocol === 'moz-extension:' ? {
+  forbidden: 'No such native application ' + FORBIDDEN_HOST,
+  absent: 'No such native application ' + ABSENT_HOST,
+} : {
+  forbidden: 'Access to the specified native messaging host is forbidden.',
+  absent: 'Specified native messaging host not found.',
+};
 // What the extension puts in auth_token; the host must replace it.
 const FAKE_TOKEN = 'from-the-extension-not-the-real-token-0000';
 const REPLY_TIMEOUT_MS = 10000;
@@ -75,7 +82,8 @@ function connect(host) {
     else replies.push(message);
   });
   port.onDisconnect.addListener(() => {
-    const error = chrome.runtime.lastError;
+    // Firefox puts the reason on the port, Chromium in lastError.
+    const error = port.error || chrome.runtime.lastError;
     closedBecause = error ? error.message : 'disconnected';
     while (waiting.length > 0) {
       waiting.shift().reject(new Error('port closed: ' + closedBecause));
@@ -134,9 +142,9 @@ async function liveChecks() {
     'port carries on after the large reply');
   port.close();
 
-  expectEqual(await refusalOf(FORBIDDEN_HOST), FORBIDDEN_TEXT,
-    'host whose allowed_origins omits us is refused');
-  expectEqual(await refusalOf(ABSENT_HOST), ABSENT_TEXT, 'unregistered host is not found');
+  expectEqual(await refusalOf(FORBIDDEN_HOST), REFUSALS.forbidden,
+    'host whose manifest does not allow us is refused');
+  expectEqual(await refusalOf(ABSENT_HOST), REFUSALS.absent, 'unregistered host is not found');
 }
 
 // The browser's error text for a host it will not start.
@@ -168,18 +176,35 @@ async function stoppedChecks() {
   port.close();
 }
 
-const PHASES = { live: liveChecks, stopped: stoppedChecks };
+// A port left open for the driver, which finds its host and then closes it
+// with vkRelease() to see how soon the host leaves.
+let heldPort = null;
+
+async function holdChecks() {
+  heldPort = connect(HOST);
+  heldPort.post({ id: 50, command: 'ping' });
+  expectEqual(await heldPort.next('held port reply'), { command: 'ping', id: 50, reply: 'pong' },
+    'held port answers');
+}
+
+window.vkRelease = function vkRelease() {
+  heldPort.close();
+  heldPort = null;
+  return 'released';
+};
+
+const PHASES = { live: liveChecks, hold: holdChecks, stopped: stoppedChecks };
 
 window.vkRun = function vkRun(phase) {
   document.title = 'running:' + phase;
   log('phase ' + phase);
-  PHASES[phase]()
+  return PHASES[phase]()
     .then(() => { document.title = 'pass:' + phase; })
     .catch((error) => {
       log('FAILED ' + error.message);
       document.title = 'fail:' + phase + ': ' + error.message;
-    });
-  return 'started';
+    })
+    .then(() => document.title);
 };
 
 document.addEventListener('DOMContentLoaded', () => { document.title = 'ready'; });
