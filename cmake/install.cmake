@@ -1,7 +1,8 @@
-# What `cmake --install` puts under the prefix: the host, its tools, the
-# bridge's shared library and C header, a CMake package and a pkg-config
-# file for the bridge. Included from the top-level CMakeLists.txt after all
-# targets exist; targets another part of the tree does not build are skipped.
+# What `cmake --install` puts under the prefix: the host and (on Linux) its
+# backends module, its tools, the bridge's shared library and C header, a
+# CMake package and a pkg-config file for the bridge. Included from the
+# top-level CMakeLists.txt after all targets exist; targets another part of
+# the tree does not build are skipped.
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
 
@@ -17,6 +18,13 @@ foreach(_vk_program IN LISTS _vk_programs)
     list(APPEND _vk_exported ${_vk_program})
   endif()
 endforeach()
+
+if(TARGET vk_desktop_backends)
+  # The host's own backends module, at the place the host looks for it;
+  # private to the host, so neither exported nor versioned.
+  get_target_property(_vk_backends_dir vk_desktop_backends VK_INSTALL_DIR)
+  install(TARGETS vk_desktop_backends LIBRARY DESTINATION ${_vk_backends_dir} COMPONENT runtime)
+endif()
 
 if(TARGET vellumkeep-bridge)
   # In the build tree the header is found from the source root; installed,
@@ -67,6 +75,15 @@ if(_vk_exported)
 endif()
 
 if(VK_BUILD_TESTS)
+  # On Linux the installed host is also checked to open its backends module.
+  set(_vk_backends_module "")
+  set(_vk_bridge_probe "")
+  if(TARGET vk_desktop_backends AND TARGET vk_bridge_probe)
+    get_target_property(_vk_backends_path vk_desktop_backends VK_PATH_FROM_EXECUTABLE)
+    cmake_path(GET _vk_backends_path FILENAME _vk_backends_file)
+    set(_vk_backends_module ${_vk_backends_dir}/${_vk_backends_file})
+    set(_vk_bridge_probe $<TARGET_FILE:vk_bridge_probe>)
+  endif()
   # Installs into a directory of the build tree and uses the result the way
   # a consumer would: pkg-config, find_package, the installer on the host.
   add_test(NAME install_tree
@@ -82,6 +99,8 @@ if(VK_BUILD_TESTS)
       -DCONSUMER_DIR=${PROJECT_SOURCE_DIR}/tests/install/consumer
       -DSANITIZE=${VK_SANITIZE}
       -DSHARED_SUFFIX=${CMAKE_SHARED_LIBRARY_SUFFIX}
+      -DBACKENDS_MODULE=${_vk_backends_module}
+      -DBRIDGE_PROBE=${_vk_bridge_probe}
       -P ${PROJECT_SOURCE_DIR}/tests/install/install_test.cmake)
   set_tests_properties(install_tree PROPERTIES
     LABELS install SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK install-tree)

@@ -93,7 +93,9 @@ Result<void> FrameReader::read_exact(std::span<char> out) {
     // Large remainders go straight to their destination; the buffer would
     // only add a copy. Such a read never takes bytes beyond `out`.
     if (out.size() >= kReadBufferSize) return vk::read_exact(fd_, out, kind_);
-    if (!buffer_) buffer_ = std::make_unique<char[]>(kReadBufferSize);
+    // Left uninitialised (not make_unique, which zeroes): zeroing would
+    // touch all of its pages where a small request needs only the first.
+    if (!buffer_) buffer_.reset(new char[kReadBufferSize]);
     Result<std::size_t> n = read_some(fd_, std::span<char>(buffer_.get(), kReadBufferSize), kind_);
     if (!n) return std::move(n).error();
     if (*n == 0) return Error(std::string(kFailedToFillWholeBuffer));

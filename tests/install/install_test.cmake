@@ -32,6 +32,9 @@ set(expected_files
   "${LIBDIR}/cmake/VellumkeepNative/VellumkeepNativeConfig.cmake"
   "${LIBDIR}/cmake/VellumkeepNative/VellumkeepNativeConfigVersion.cmake"
   "${LIBDIR}/cmake/VellumkeepNative/VellumkeepNativeTargets.cmake")
+if(BACKENDS_MODULE)
+  list(APPEND expected_files "${BACKENDS_MODULE}")
+endif()
 foreach(file IN LISTS expected_files)
   if(NOT EXISTS "${PREFIX}/${file}")
     fail("not installed: ${PREFIX}/${file}")
@@ -90,6 +93,19 @@ run(${CMAKE_COMMAND} --build "${WORK_DIR}/consumer-build")
 run("${WORK_DIR}/consumer-build/consumer")
 if(NOT run_output STREQUAL "bridge linked\n")
   fail("find_package consumer printed `${run_output}`")
+endif()
+
+# The installed host finds its backends module on the first bridge call,
+# as a preloaded caller sees. The session bus leads nowhere, so no keyring
+# is touched.
+if(BACKENDS_MODULE)
+  execute_process(
+    COMMAND ${CMAKE_COMMAND} -E env "LD_PRELOAD=${BRIDGE_PROBE}" VK_PROBE_SERVICE=com.example.install-test
+      "DBUS_SESSION_BUS_ADDRESS=unix:path=${WORK_DIR}/no-bus" "${PREFIX}/${BINDIR}/vellumkeep-native"
+    INPUT_FILE /dev/null RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT code EQUAL 0 OR NOT err MATCHES "probe: backends mapped after 1\n" OR err MATCHES "unavailable")
+    fail("the installed host did not open its backends module (${code}):\n${err}")
+  endif()
 endif()
 
 # The installed installer registers the installed host.

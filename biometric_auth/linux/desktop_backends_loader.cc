@@ -1,0 +1,126 @@
+#include "biometric_auth/linux/desktop_backends_loader.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <thread>
+#include <utility>
+
+#include "biometric_auth/linux/fprintd_biometrics.h"
+
+namespace vk::biometric::linux_backend {
+namespace {
+
+PlatformError noSensor() { return {std::string(kLAErrorDomain), kLAErrorBiometryNotAvailable}; }
+
+// Biometrics without the module: no sensor, as without fprintd.
+class UnavailableContext final : public BiometricContext {
+ public:
+  void setLocalizedFallbackTitle(std::string_view) override {}
+  std::int64_t biometryType() override { return 0; }
+  CanEvaluateAnswer canEvaluatePolicy(std::int64_t) override { return {false, noSensor()}; }
+  void evaluatePolicy(std::int64_t, std::string_view, EvaluateReply reply) override {
+    // Replies never come on the caller's thread.
+    std::thread([reply = std::move(reply)] { reply(false, noSensor()); }).detach();
+  }
+};
+
+class UnavailablePlatform final : public BiometricPlatform {
+ public:
+  std::unique_ptr<BiometricContext> makeContext() override {
+    return std::make_unique<UnavailableContext>();
+  }
+};
+
+// The keychain without the module, as without a Secret Service.
+class UnavailableKeychain final : public KeychainItems {
+ public:
+  OSStatus add(std::string_view, std::string_view, std::string_view) override {
+    return errSecNotAvailable;
+  }
+  OSStatus update(std::string_view, std::string_view, std::string_view) override {
+    return errSecNotAvailable;
+  }
+  OSStatus copyMatching(std::string_view, std::string_view, std::string&) override {
+    return errSecNotAvailable;
+  }
+  OSStatus remove(std::string_view, std::string_view) override { return errSecNotAvailable; }
+};
+
+// The module at its fixed place relative to this executable's real path,
+// never at a place the environment or a search path chooses.
+Result<DesktopBackends, std::string> openBesideExecutable() {
+#if defined(__linux__)
+  std::string executable(256, '\0');
+  for (;;) {
+    const ssize_t length = readlink("/proc/self/exe", executable.data(), executable.size());
+    if (length < 0) return std::string("cannot read /proc/self/exe: ") + std::strerror(errno);
+    if (static_cast<std::size_t>(length) < executable.size()) {
+      executable.resize(static_cast<std::size_t>(length));
+      break;
+    }
+    executable.resize(executable.size() * 2);
+  }
+  return openDesktopBackends(executable.substr(0, executable.rfind('/') + 1) +
+                             VK_DESKTOP_BACKENDS_FROM_EXECUTABLE);
+#else
+  return std::string("cannot find the host executable on this system");
+#endif
+}
+
+// Opened on the first bridge call; why it cannot be used goes to standard
+// error once.
+const Result<DesktopBackends, std::string>& systemBackends() {
+  static const Result<DesktopBackends, std::string> backends = [] {
+    Result<DesktopBackends, std::string> opened = openBesideExecutable();
+    if (!opened) {
+      const std::string line = "[vellumkeep-native] biometric and keychain backends unavailable: " +
+                               opened.error() + "\n";
+      // Nothing to do when standard error fails: the bridge answers anyway.
+      (void)!::write(STDERR_FILENO, line.data(), line.size());
+    }
+    return opened;
+  }();
+  return backends;
+}
+
+}  // namespace
+
+Result<DesktopBackends, std::string> openDesktopBackends(const std::string& path) {
+  // Never closed, even when refused: its initialisers have run, and the
+  // libraries it pulled in may not survive being unloaded.
+  void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (module == nullptr) return std::string(dlerror());
+  const auto* release = static_cast<const char*>(dlsym(module, kBackendsReleaseSymbol));
+  DesktopBackends backends{
+      reinterpret_cast<MakePlatformFunction>(dlsym(module, kMakePlatformSymbol)),
+      reinterpret_cast<MakeKeychainFunction>(dlsym(module, kMakeKeychainSymbol))};
+  if (release == nullptr || backends.makePlatform == nullptr || backends.makeKeychain == nullptr) {
+    return path + ": not a backends module";
+  }
+  if (release != kBackendsRelease) {
+    return path + ": built for release " + release + ", not " + std::string(kBackendsRelease);
+  }
+  return backends;
+}
+
+}  // namespace vk::biometric::linux_backend
+
+namespace vk::biometric {
+
+std::unique_ptr<BiometricPlatform> makeSystemBiometricPlatform() {
+  const auto& backends = linux_backend::systemBackends();
+  if (backends) return std::unique_ptr<BiometricPlatform>(backends->makePlatform());
+  return std::make_unique<linux_backend::UnavailablePlatform>();
+}
+
+std::unique_ptr<KeychainItems> makeSystemKeychainItems() {
+  const auto& backends = linux_backend::systemBackends();
+  if (backends) return std::unique_ptr<KeychainItems>(backends->makeKeychain());
+  return std::make_unique<linux_backend::UnavailableKeychain>();
+}
+
+}  // namespace vk::biometric

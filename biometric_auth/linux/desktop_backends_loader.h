@@ -1,0 +1,22 @@
+// Opens the backends module for the host executable. Without a usable
+// module the host's bridge still answers, as a machine without fprintd and
+// without a Secret Service would.
+#pragma once
+
+#include <string>
+
+#include "biometric_auth/linux/desktop_backends.h"
+#include "native_messaging/result.h"
+
+namespace vk::biometric::linux_backend {
+
+struct DesktopBackends {
+  MakePlatformFunction makePlatform = nullptr;
+  MakeKeychainFunction makeKeychain = nullptr;
+};
+
+// Opens the module at `path` for the rest of the process and finds its
+// factories; the error says why it cannot be used.
+Result<DesktopBackends, std::string> openDesktopBackends(const std::string& path);
+
+}  // namespace vk::biometric::linux_backend
