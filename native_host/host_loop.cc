@@ -19,7 +19,7 @@ class ProcessHostChannels final : public HostChannels {
   Result<JsonValue> send_receive(AuthenticatedIpcStream& connection, JsonValue request) override {
     return ipc_send_receive(connection, std::move(request));
   }
-  Result<void> write_reply(const JsonValue& reply) override { return write_message(reply); }
+  Result<void> write_reply(std::string_view frame) override { return write_frame(frame); }
   void write_diagnostic(std::string_view line) override { write_stderr_line(line); }
 };
 
@@ -30,21 +30,35 @@ std::string diagnostic(std::string_view what, const Error& error) {
   return line;
 }
 
+constexpr std::string_view kAfterConnect = "IPC error after connect: ";
+
 // The reply to one request: the application's, or an error reply. The
 // connection is closed and its token wiped before this returns.
-JsonValue relay_one(HostChannels& channels, JsonValue request) {
-  JsonValue id = error_reply_id(request);
+JsonValue relay_one(HostChannels& channels, JsonValue request, const JsonValue& id) {
   Result<AuthenticatedIpcStream> connection = channels.connect();
   if (!connection) {
     channels.write_diagnostic(diagnostic("cannot open socket: ", connection.error()));
-    return make_error_reply(std::string(kCannotReachApp) + connection.error().text(), std::move(id));
+    return make_error_reply(std::string(kCannotReachApp) + connection.error().text(), id);
   }
   Result<JsonValue> reply = channels.send_receive(*connection, std::move(request));
   if (!reply) {
-    channels.write_diagnostic(diagnostic("IPC error after connect: ", reply.error()));
-    return make_error_reply(std::string(kIpcErrorReply) + reply.error().text(), std::move(id));
+    channels.write_diagnostic(diagnostic(kAfterConnect, reply.error()));
+    return make_error_reply(std::string(kIpcErrorReply) + reply.error().text(), id);
   }
   return std::move(reply).value();
+}
+
+// `reply` as one frame. Rewriting can make a relayed reply longer than it
+// came (numbers in their full form); browsers drop the port on a frame
+// above the limit, so such a reply becomes an error reply they accept.
+std::string reply_frame(HostChannels& channels, const JsonValue& reply, JsonValue id) {
+  std::string frame;
+  if (append_frame(reply, frame) <= kMaxMessageSize) return frame;
+  const Error too_large{std::string(kResponseTooLarge)};
+  channels.write_diagnostic(diagnostic(kAfterConnect, too_large));
+  frame.clear();
+  append_frame(make_error_reply(std::string(kIpcErrorReply) + too_large.text(), std::move(id)), frame);
+  return frame;
 }
 
 }  // namespace
@@ -89,8 +103,10 @@ void run_host_loop(HostChannels& channels) {
   for (;;) {
     Result<JsonValue> request = channels.read_request();
     if (!request) return;
-    const JsonValue reply = relay_one(channels, std::move(request).value());
-    if (Result<void> written = channels.write_reply(reply); !written) {
+    JsonValue id = error_reply_id(*request);
+    const JsonValue reply = relay_one(channels, std::move(request).value(), id);
+    const std::string frame = reply_frame(channels, reply, std::move(id));
+    if (Result<void> written = channels.write_reply(frame); !written) {
       channels.write_diagnostic(diagnostic("stdout write: ", written.error()));
       return;
     }

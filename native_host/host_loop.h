@@ -26,7 +26,8 @@ class HostChannels {
   virtual Result<JsonValue> read_request() = 0;
   virtual Result<AuthenticatedIpcStream> connect() = 0;
   virtual Result<JsonValue> send_receive(AuthenticatedIpcStream& connection, JsonValue request) = 0;
-  virtual Result<void> write_reply(const JsonValue& reply) = 0;
+  // Writes one reply frame (length field included).
+  virtual Result<void> write_reply(std::string_view frame) = 0;
   // Writes one whole diagnostic line (prefix and newline included).
   virtual void write_diagnostic(std::string_view line) = 0;
 };
@@ -51,6 +52,8 @@ void write_stderr_line(std::string_view line);
 void prepare_standard_streams();
 
 // Relays requests until one cannot be read or a reply cannot be written.
+// A reply whose text would exceed the frame limit, which browsers enforce
+// by dropping the port, is answered with an error reply instead.
 void run_host_loop(HostChannels& channels);
 
 }  // namespace vk

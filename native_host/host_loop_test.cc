@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "native_messaging/protocol.h"
+
 namespace vk {
 namespace {
 
@@ -49,13 +51,14 @@ class FakeChannels final : public HostChannels {
     if (exchange_error) return *exchange_error;
     return app_reply;
   }
-  Result<void> write_reply(const JsonValue& reply) override {
+  Result<void> write_reply(std::string_view frame) override {
     if (peer_fd >= 0) {
       char byte;
       peer_saw_close = ::recv(peer_fd, &byte, 1, MSG_DONTWAIT) == 0;
     }
     if (write_error) return *write_error;
-    replies.push_back(serialize_json(reply));
+    EXPECT_EQ(frame.substr(0, 4), encode_raw_frame(frame.substr(4)).substr(0, 4)) << "length field";
+    replies.emplace_back(frame.substr(4));
     return {};
   }
   void write_diagnostic(std::string_view line) override { diagnostics.append(line); }

@@ -9,7 +9,7 @@
 #include <string.h>
 #include <sys/stat.h>
 
-#include <algorithm>
+#include <cstring>
 
 #include "native_messaging/fd_io.h"
 #include "native_messaging/unicode_text.h"
@@ -18,25 +18,21 @@
 namespace vk {
 namespace {
 
-// Most bytes read from a token file. A longer token could not travel in any
-// request (1 MiB), and an endless file such as /dev/zero, or a huge sparse
-// one, must not exhaust memory.
-constexpr std::size_t kMaxTokenFileSize = 1'048'576;
-
-// Reads `fd` to its end; `size_hint` (from fstat) avoids regrowing. More
-// than kMaxTokenFileSize bytes fail with EFBIG.
+// Reads `fd` to its end; `size_hint` (from fstat) normally makes one read
+// into one buffer enough. A file that grows meanwhile moves to a larger
+// buffer, and each smaller one is wiped before it is released.
 Result<std::string> read_to_end(int fd, std::size_t size_hint) {
   std::string content;
   // One byte beyond the hint lets the end be seen without growing.
-  content.resize(std::min(size_hint, kMaxTokenFileSize) + 1);
+  content.resize(size_hint + 1);
   std::size_t used = 0;
   for (;;) {
     if (used == content.size()) {
-      if (used > kMaxTokenFileSize) {
-        wipe_secret(content);
-        return Error::from_errno(EFBIG);
-      }
-      content.resize(std::min(content.size() * 2, kMaxTokenFileSize + 1));
+      std::string larger;
+      larger.resize(2 * content.size());
+      std::memcpy(larger.data(), content.data(), used);
+      wipe_secret(content);
+      content.swap(larger);
     }
     Result<std::size_t> n =
         read_some(fd, std::span<char>(content.data() + used, content.size() - used));
@@ -67,13 +63,18 @@ void wipe_secret(std::string& secret) {
 }
 
 Result<std::string> read_token(const std::string& path) {
-  // O_NONBLOCK: a FIFO in the token's place must not block the open (nor a
-  // read) forever; regular files are unaffected.
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+  // O_NONBLOCK keeps the open itself from waiting for a FIFO's writer. What
+  // was opened must be a regular file, so a FIFO, device or directory can
+  // neither stall the host nor feed it endlessly; the file is then read
+  // with ordinary blocking reads.
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (!fd.valid()) return Error::from_errno(errno);
   struct stat st;
-  std::size_t size_hint = 0;
-  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) size_hint = static_cast<std::size_t>(st.st_size);
+  if (::fstat(fd.get(), &st) != 0) return Error::from_errno(errno);
+  if (!S_ISREG(st.st_mode)) return Error(std::string(kTokenNotRegularFile));
+  const int flags = ::fcntl(fd.get(), F_GETFL);
+  if (flags == -1 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) return Error::from_errno(errno);
+  const auto size_hint = static_cast<std::size_t>(st.st_size);
   Result<std::string> content = read_to_end(fd.get(), size_hint);
   if (!content) return std::move(content).error();
   std::string raw = std::move(content).value();
@@ -95,6 +96,12 @@ JsonValue inject_auth_token(JsonValue request, std::string_view token) {
     object->set(std::string(kAuthTokenMember), JsonValue(std::string(token)));
   }
   return request;
+}
+
+void wipe_injected_token(JsonValue& outgoing) {
+  JsonObject* object = outgoing.as_object();
+  JsonValue* member = object ? object->find(kAuthTokenMember) : nullptr;
+  if (std::string* token = member ? member->as_string() : nullptr) wipe_secret(*token);
 }
 
 }  // namespace vk

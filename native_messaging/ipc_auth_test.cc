@@ -1,6 +1,8 @@
 #include "native_messaging/ipc_auth.h"
 
 #include <errno.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -51,10 +53,35 @@ TEST(ReadToken, ContentTable) {
   }
 }
 
-TEST(ReadToken, UnreadableFilesGiveThePlatformError) {
+// Only a regular file is read, reached through symbolic links or not;
+// anything else is refused at once, without waiting for a writer.
+TEST(ReadToken, FileKinds) {
+  const std::string not_regular = "error IPC auth token file is not a regular file";
   PrivateDir dir;
-  EXPECT_EQ(read_token(dir.file("missing")).error().text(), Error::from_errno(ENOENT).text());
-  EXPECT_EQ(read_token(dir.path()).error().text(), Error::from_errno(EISDIR).text());
+  const std::string token_file = dir.write_file("token", k32 + "\n");
+  ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("token", dir.file("link").c_str()), 0);
+  ASSERT_EQ(::symlink(".", dir.file("link-to-dir").c_str()), 0);
+  ASSERT_EQ(::symlink("missing", dir.file("dangling").c_str()), 0);
+  // Padding beyond 1 MiB around a token is still a token.
+  const std::string padded = dir.write_file("padded", std::string(2 << 20, ' ') + k32 + "\n");
+  struct Case {
+    std::string path;
+    std::string expected;
+  };
+  const Case cases[] = {
+      {token_file, "token " + k32},
+      {dir.file("link"), "token " + k32},
+      {padded, "token " + k32},
+      {dir.file("missing"), "error " + Error::from_errno(ENOENT).text()},
+      {dir.file("dangling"), "error " + Error::from_errno(ENOENT).text()},
+      {dir.path(), not_regular},
+      {dir.file("link-to-dir"), not_regular},
+      {dir.file("fifo"), not_regular},
+      {"/dev/zero", not_regular},
+      {"/dev/null", not_regular},
+  };
+  for (const Case& c : cases) EXPECT_EQ(token_result(read_token(c.path)), c.expected) << c.path;
 }
 
 TEST(InjectAuthToken, ObjectsGetTheTokenOtherValuesTravelUnchanged) {

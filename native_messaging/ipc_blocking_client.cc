@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
@@ -58,6 +59,34 @@ Result<UniqueFd> new_unix_stream_socket() {
   }
 #endif
   return fd;
+}
+
+// The user id the process at the other end of the connected socket `fd`
+// runs as (for a listening peer: as it was when it began to listen).
+Result<uid_t> peer_uid(int fd) {
+#if defined(__linux__)
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return Error::from_errno(errno);
+  return credentials.uid;
+#else
+  uid_t uid = 0;
+  gid_t gid = 0;
+  if (::getpeereid(fd, &uid, &gid) != 0) return Error::from_errno(errno);
+  return uid;
+#endif
+}
+
+// Whoever can write the socket's directory can listen there; only a peer
+// running as this user (or root, who can read the token anyway) may receive
+// the token.
+Result<void> require_peer_is_this_user(int fd) {
+  Result<uid_t> peer = peer_uid(fd);
+  if (!peer) return std::move(peer).error();
+  const uid_t own = ::geteuid();
+  if (*peer == own || *peer == 0) return {};
+  return Error("IPC peer runs as uid " + std::to_string(*peer) + ", not as this user (uid " +
+               std::to_string(own) + ")");
 }
 
 }  // namespace
@@ -133,13 +162,17 @@ Result<AuthenticatedIpcStream> connect_ipc_unix_stream(const IpcEnvironment& env
     wipe_secret(*token);
     return std::move(socket).error();
   }
-  return AuthenticatedIpcStream(std::move(socket).value(), std::move(token).value());
+  AuthenticatedIpcStream stream(std::move(socket).value(), std::move(token).value());
+  // Before any byte is sent; a refused stream wipes its token as it goes.
+  if (Result<void> peer = require_peer_is_this_user(stream.fd()); !peer) return std::move(peer).error();
+  return stream;
 }
 
 Result<JsonValue> ipc_send_receive(AuthenticatedIpcStream& connection, JsonValue request) {
-  const JsonValue outgoing = inject_auth_token(std::move(request), connection.token());
+  JsonValue outgoing = inject_auth_token(std::move(request), connection.token());
   std::string frame;
   const std::size_t body_length = append_frame(outgoing, frame);
+  wipe_injected_token(outgoing);
   if (body_length > kMaxMessageSize) {
     wipe_secret(frame);
     return Error(std::string(kRequestTooLarge));

@@ -49,7 +49,8 @@ std::string token_path_for(std::string_view socket_path);
 Result<UniqueFd> connect_unix_socket(const std::string& path);
 
 // Resolves the socket, refuses temporary directories, reads the token beside
-// it, then connects.
+// it, connects, and refuses a peer that runs neither as this user nor as
+// root before anything is sent.
 Result<AuthenticatedIpcStream> connect_ipc_unix_stream();
 Result<AuthenticatedIpcStream> connect_ipc_unix_stream(const IpcEnvironment& env);
 

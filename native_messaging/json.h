@@ -85,6 +85,7 @@ class JsonValue {
   const std::int64_t* as_signed() const { return kind_ == Kind::signed_integer ? &i_ : nullptr; }
   const double* as_double() const { return kind_ == Kind::floating ? &d_ : nullptr; }
   const std::string* as_string() const { return kind_ == Kind::string ? &s_ : nullptr; }
+  std::string* as_string() { return kind_ == Kind::string ? &s_ : nullptr; }
   const JsonArray* as_array() const { return kind_ == Kind::array ? &a_ : nullptr; }
   JsonArray* as_array() { return kind_ == Kind::array ? &a_ : nullptr; }
   const JsonObject* as_object() const { return kind_ == Kind::object ? &o_ : nullptr; }

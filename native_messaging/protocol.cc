@@ -40,13 +40,6 @@ Result<std::string, FrameReadError> read_frame_with(ReadExact&& read_exact, std:
   return body;
 }
 
-Result<void> write_frame_to(int fd, const JsonValue& value) {
-  std::string frame;
-  append_frame(value, frame);
-  if (Result<void> r = write_all(fd, frame); !r) return classify_stdout_failure(frame, r.error());
-  return {};
-}
-
 }  // namespace
 
 std::array<char, kFrameLengthSize> encode_frame_length(std::uint32_t length) {
@@ -145,14 +138,24 @@ Result<void> write_message(const JsonValue& value) {
   // Serialise outside the lock; only the write itself must not interleave.
   std::string frame;
   append_frame(value, frame);
-  std::lock_guard<std::mutex> guard(stdout_lock());
-  if (Result<void> r = write_all(STDOUT_FILENO, frame); !r) {
-    return classify_stdout_failure(frame, r.error());
-  }
-  return {};
+  return write_frame(frame);
 }
 
-Result<void> write_message(int fd, const JsonValue& value) { return write_frame_to(fd, value); }
+Result<void> write_frame(std::string_view frame) {
+  std::lock_guard<std::mutex> guard(stdout_lock());
+  return write_frame(STDOUT_FILENO, frame);
+}
+
+Result<void> write_message(int fd, const JsonValue& value) {
+  std::string frame;
+  append_frame(value, frame);
+  return write_frame(fd, frame);
+}
+
+Result<void> write_frame(int fd, std::string_view frame) {
+  if (Result<void> r = write_all(fd, frame); !r) return classify_stdout_failure(frame, r.error());
+  return {};
+}
 
 Error classify_stdout_failure(std::string_view frame, const Error& io) {
   const bool fails_in_write =

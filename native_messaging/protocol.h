@@ -109,9 +109,14 @@ Result<JsonValue> read_message(FrameReader& reader);
 
 // Writes `value` as one frame to standard output under the output lock.
 Result<void> write_message(const JsonValue& value);
+// Writes an encoded frame (length field included) to standard output under
+// the output lock, with write_message's texts.
+Result<void> write_frame(std::string_view frame);
 // Writes `value` as one contiguous frame to `fd` (a pipe or file), with
 // write_message's texts.
 Result<void> write_message(int fd, const JsonValue& value);
+// Writes an encoded frame to `fd`, with write_message's texts.
+Result<void> write_frame(int fd, std::string_view frame);
 
 // The text a failed frame write is reported with. Standard output is modelled
 // as line-buffered with a 1,024-byte buffer: a frame of 1,024 bytes or more,

@@ -61,9 +61,13 @@ ExitStatus decode_status(int status) {
   // The test ignores SIGPIPE; the child starts with the default, as under a
   // browser.
   ::signal(SIGPIPE, SIG_DFL);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  sigset_t blocked;
+  sigemptyset(&blocked);
+  for (int signal : options.ignored_signals) {
+    ::signal(signal, SIG_IGN);
+    sigaddset(&blocked, signal);
+  }
+  ::sigprocmask(SIG_SETMASK, &blocked, nullptr);
 
   const StdStream modes[3] = {options.stdin_mode, options.stdout_mode, options.stderr_mode};
   for (int fd = 0; fd < 3; ++fd) {

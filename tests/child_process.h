@@ -34,6 +34,8 @@ struct ChildOptions {
   StdStream stdout_mode = StdStream::pipe;
   StdStream stderr_mode = StdStream::pipe;
   std::optional<uid_t> uid;  // run as this user and group id (the test must be root)
+  // Ignored and blocked at exec, as a careless launcher may leave them.
+  std::vector<int> ignored_signals;
 };
 
 // How a child ended.

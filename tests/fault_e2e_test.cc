@@ -38,19 +38,6 @@ JsonValue u64(std::uint64_t n) { return JsonValue(n); }
 
 std::string request(std::uint64_t id) { return R"({"command":"x","id":)" + std::to_string(id) + "}"; }
 
-// The host's own output must never carry the token, whatever failed.
-void expect_no_token(std::string_view written, std::string_view where) {
-  const std::string token = distinctive_token();
-  EXPECT_EQ(written.find(token), std::string_view::npos) << "the token leaked to " << where;
-  // Nor a recognisable piece of it.
-  EXPECT_EQ(written.find(token.substr(17, 16)), std::string_view::npos) << "part of the token leaked to " << where;
-}
-
-void expect_no_token(const ChildOutput& output) {
-  expect_no_token(output.out, "standard output");
-  expect_no_token(output.err, "standard error");
-}
-
 // Peak resident size of the children this test has waited for.
 long max_child_rss_kib() {
   rusage usage{};
@@ -111,6 +98,12 @@ TEST(PeerFaults, PeerStoppingAtEveryByteOfItsReply) {
 // so a host that waited for it would hang.
 TEST(AnnouncedLengths, FromTheApplication) {
   const std::string full_size_string = "\"" + std::string(kLimit - 2, 'x') + "\"";
+  // Numbers are written in full: 1e15 as 1000000000000000.0. The first
+  // reply then needs 3,984,567 bytes, the next two the limit and one more.
+  std::string many_1e15 = "[1e15";
+  while (many_1e15.size() < kLimit - 6) many_1e15 += ",1e15";
+  many_1e15 += "]";
+  const std::string padding(kLimit - 23, 'x');
   struct Case {
     const char* name;
     PeerAnswer answer;
@@ -122,7 +115,14 @@ TEST(AnnouncedLengths, FromTheApplication) {
       {"1,048,576", {length_only(kLimit) + full_size_string}, full_size_string},
       {"1,048,577", {length_only(kLimit + 1), false}, ipc_error_reply("IPC response too large", u64(3))},
       {"0xFFFFFFFF", {length_only(0xFFFFFFFF), false}, ipc_error_reply("IPC response too large", u64(4))},
+      {"1,048,571 bytes that grow to 3,984,567", {reply_frame(many_1e15)},
+       ipc_error_reply("IPC response too large", u64(5))},
+      {"fewer bytes that grow to 1,048,576", {reply_frame("[\"" + padding + "\",1e15]")},
+       "[\"" + padding + "\",1000000000000000.0]"},
+      {"fewer bytes that grow to 1,048,577", {reply_frame("[\"" + padding + "x\",1e15]")},
+       ipc_error_reply("IPC response too large", u64(7))},
   };
+  ASSERT_EQ(many_1e15.size(), 1'048'571u);
   Stage stage([&](std::size_t index, const std::string&) { return cases.at(index).answer; });
   ASSERT_TRUE(stage.peer);
   Result<ChildProcess> host = ChildProcess::spawn(host_options(stage.dir));
@@ -139,6 +139,7 @@ TEST(AnnouncedLengths, FromTheApplication) {
   Result<ChildOutput> rest = host->communicate();
   ASSERT_TRUE(rest) << rest.error().text();
   EXPECT_EQ(rest->err, ipc_error_line("EOF while parsing a value at line 1 column 0") +
+                           ipc_error_line("IPC response too large") + ipc_error_line("IPC response too large") +
                            ipc_error_line("IPC response too large") + ipc_error_line("IPC response too large"));
   EXPECT_TRUE(rest->status.ok()) << rest->status.describe();
   expect_no_token(*rest);
@@ -287,7 +288,7 @@ TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
          ASSERT_EQ(::mkdir(token_path.c_str(), 0700), 0);
          chown_to_host(token_path);
        },
-       cannot_reach_reply(os_error(EISDIR))},
+       cannot_reach_reply("IPC auth token file is not a regular file")},
       {"a file again", [&] { ASSERT_EQ(::rmdir(token_path.c_str()), 0); write_token(second); }, seen("second")},
       {"made unreadable", [&] { ASSERT_EQ(::chmod(token_path.c_str(), 0), 0); },
        cannot_reach_reply(os_error(EACCES))},
@@ -297,20 +298,20 @@ TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
       {"holding a lone continuation byte", [&] { write_token("\x80" + first); },
        cannot_reach_reply("stream did not contain valid UTF-8")},
       {"valid again", [&] { write_token(first); }, seen("first")},
-      // Neither a FIFO nor an endless file may stop or exhaust the host.
+      // Neither a FIFO nor an endless device may stop or exhaust the host.
       {"a FIFO nobody writes",
        [&] {
          ASSERT_EQ(::unlink(token_path.c_str()), 0);
          ASSERT_EQ(::mkfifo(token_path.c_str(), 0600), 0);
          chown_to_host(token_path);
        },
-       cannot_reach_reply("IPC auth token missing or too short")},
+       cannot_reach_reply("IPC auth token file is not a regular file")},
       {"an endless device",
        [&] {
          ASSERT_EQ(::unlink(token_path.c_str()), 0);
          ASSERT_EQ(::symlink("/dev/zero", token_path.c_str()), 0);
        },
-       cannot_reach_reply(os_error(EFBIG))},
+       cannot_reach_reply("IPC auth token file is not a regular file")},
       {"1 MiB of text around the token",
        [&] {
          ASSERT_EQ(::unlink(token_path.c_str()), 0);
@@ -318,7 +319,7 @@ TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
        },
        seen("second")},
       {"one byte more", [&] { write_token(std::string(kLimit - second.size(), ' ') + second + "\n"); },
-       cannot_reach_reply(os_error(EFBIG))},
+       seen("second")},
   };
 
   ChildOptions options = host_options(dir);

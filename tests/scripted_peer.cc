@@ -2,10 +2,12 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -34,33 +36,104 @@ bool wait_readable(int fd, int stop) {
   }
 }
 
-// Binds and listens on `socket` relative to `dir`. The working directory is
-// switched for the bind only: tests are single-threaded at this point.
-Result<UniqueFd> bind_relative(const std::string& dir, std::string_view socket) {
+// The address of `socket`, a path relative to the directory bound in.
+Result<sockaddr_un> relative_address(std::string_view socket) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   if (socket.size() >= sizeof address.sun_path) return Error("socket path too long for the peer");
   std::memcpy(address.sun_path, socket.data(), socket.size());
+  return address;
+}
+
+// Binds and listens on `socket` relative to `dir`. The working directory is
+// switched for the bind only: tests are single-threaded at this point.
+Result<UniqueFd> bind_relative(const std::string& dir, std::string_view socket, int backlog = 64) {
+  Result<sockaddr_un> address = relative_address(socket);
+  if (!address) return std::move(address).error();
   UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
   if (!fd.valid()) return Error::from_errno(errno);
   if (Result<void> marked = set_close_on_exec(fd.get()); !marked) return std::move(marked).error();
   UniqueFd here(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!here.valid() || ::chdir(dir.c_str()) != 0) return Error::from_errno(errno);
-  int bound = ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  int bound = ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address);
   int bind_errno = errno;
   if (::fchdir(here.get()) != 0) return Error::from_errno(errno);
   if (bound != 0) return Error::from_errno(bind_errno);
-  if (::listen(fd.get(), 64) != 0) return Error::from_errno(errno);
+  if (::listen(fd.get(), backlog) != 0) return Error::from_errno(errno);
   return fd;
+}
+
+// A message of one errno, with room for one descriptor beside it.
+struct DescriptorMessage {
+  DescriptorMessage() {
+    header.msg_iov = &payload;
+    header.msg_iovlen = 1;
+    header.msg_control = control;
+    header.msg_controllen = sizeof control;
+  }
+  DescriptorMessage(const DescriptorMessage&) = delete;
+  DescriptorMessage& operator=(const DescriptorMessage&) = delete;
+
+  int code = 0;
+  iovec payload{&code, sizeof code};
+  alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
+  msghdr header{};
+};
+
+// Binds and listens on `socket` relative to `dir` as user `uid`: a child
+// running as that user makes the listening socket (a connecting peer sees
+// the user that listened) and hands it back, or its errno.
+Result<UniqueFd> bind_relative_as(uid_t uid, const std::string& dir, std::string_view socket) {
+  Result<sockaddr_un> address = relative_address(socket);
+  if (!address) return std::move(address).error();
+  int pair[2];
+  if (::socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) return Error::from_errno(errno);
+  UniqueFd ours(pair[0]), theirs(pair[1]);
+  const pid_t pid = ::fork();
+  if (pid < 0) return Error::from_errno(errno);
+  if (pid == 0) {
+    // Only async-signal-safe calls here. The socket is left open to every
+    // user, as one planted for others would be.
+    ::umask(0);
+    DescriptorMessage message;
+    int fd = -1;
+    const auto gid = static_cast<gid_t>(uid);
+    if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0 || ::chdir(dir.c_str()) != 0 ||
+        (fd = ::socket(AF_UNIX, SOCK_STREAM, 0)) < 0 ||
+        ::bind(fd, reinterpret_cast<const sockaddr*>(&*address), sizeof *address) != 0 || ::listen(fd, 64) != 0) {
+      message.code = errno;
+      message.header.msg_control = nullptr;
+      message.header.msg_controllen = 0;
+    } else {
+      cmsghdr* header = CMSG_FIRSTHDR(&message.header);
+      header->cmsg_level = SOL_SOCKET;
+      header->cmsg_type = SCM_RIGHTS;
+      header->cmsg_len = CMSG_LEN(sizeof(int));
+      std::memcpy(CMSG_DATA(header), &fd, sizeof fd);
+    }
+    ::_exit(::sendmsg(theirs.get(), &message.header, 0) == static_cast<ssize_t>(sizeof message.code) ? 0 : 1);
+  }
+  theirs = UniqueFd();
+  DescriptorMessage message;
+  const ssize_t received = ::recvmsg(ours.get(), &message.header, 0);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  if (received != static_cast<ssize_t>(sizeof message.code)) return Error("the listening child sent nothing");
+  if (message.code != 0) return Error::from_errno(message.code);
+  cmsghdr* header = CMSG_FIRSTHDR(&message.header);
+  if (header == nullptr || header->cmsg_type != SCM_RIGHTS) return Error("the listening child sent no socket");
+  int fd = -1;
+  std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
+  UniqueFd listener(fd);
+  if (Result<void> marked = set_close_on_exec(listener.get()); !marked) return std::move(marked).error();
+  return listener;
 }
 
 }  // namespace
 
 std::unique_ptr<ScriptedPeer> ScriptedPeer::listen(const ScratchDir& dir, std::string_view socket,
                                                    Responder responder, std::optional<uid_t> owner) {
-  std::string parent(socket.substr(0, socket.rfind('/') == std::string_view::npos ? 0 : socket.rfind('/')));
-  if (!parent.empty()) dir.make_dirs(parent);
-  Result<UniqueFd> listener = bind_relative(dir.path(), socket);
+  Result<UniqueFd> listener = listen_unserved(dir, socket, 64);
   if (!listener) {
     ADD_FAILURE() << "the scripted peer cannot listen on " << socket << ": " << listener.error().text();
     return nullptr;
@@ -69,13 +142,28 @@ std::unique_ptr<ScriptedPeer> ScriptedPeer::listen(const ScratchDir& dir, std::s
     std::string path = dir / socket;
     EXPECT_EQ(::lchown(path.c_str(), *owner, static_cast<gid_t>(*owner)), 0) << path;
   }
+  return start(std::move(listener).value(), std::move(responder));
+}
+
+std::unique_ptr<ScriptedPeer> ScriptedPeer::listen_as(const ScratchDir& dir, std::string_view socket,
+                                                      Responder responder, uid_t uid) {
+  Result<UniqueFd> listener = bind_relative_as(uid, dir.path(), socket);
+  if (!listener) {
+    ADD_FAILURE() << "the scripted peer cannot listen on " << socket << " as uid " << uid << ": "
+                  << listener.error().text();
+    return nullptr;
+  }
+  return start(std::move(listener).value(), std::move(responder));
+}
+
+std::unique_ptr<ScriptedPeer> ScriptedPeer::start(UniqueFd listener, Responder responder) {
   UniqueFd stop_read;
   UniqueFd stop_write;
   if (Result<void> made = open_cloexec_pipe(stop_read, stop_write); !made) {
     ADD_FAILURE() << "pipe: " << made.error().text();
     return nullptr;
   }
-  std::unique_ptr<ScriptedPeer> peer(new ScriptedPeer(std::move(listener).value(), std::move(stop_read),
+  std::unique_ptr<ScriptedPeer> peer(new ScriptedPeer(std::move(listener), std::move(stop_read),
                                                       std::move(stop_write), std::move(responder)));
   peer->thread_ = std::thread([raw = peer.get()] { raw->serve(); });
   return peer;
@@ -148,6 +236,12 @@ void ScriptedPeer::serve() {
   }
 }
 
+Result<UniqueFd> listen_unserved(const ScratchDir& dir, std::string_view socket, int backlog) {
+  std::string parent(socket.substr(0, socket.rfind('/') == std::string_view::npos ? 0 : socket.rfind('/')));
+  if (!parent.empty()) dir.make_dirs(parent);
+  return bind_relative(dir.path(), socket, backlog);
+}
+
 std::string length_only(std::uint32_t length) {
   const auto bytes = encode_frame_length(length);
   return std::string(bytes.data(), bytes.size());
@@ -163,6 +257,18 @@ Result<std::string> read_host_frame(ChildProcess& host) {
 
 std::string distinctive_token() {
   return "hardening-secret-" + std::string("0f1e2d3c4b5a69788796a5b4c3d2e1f0") + "-end-of-token";
+}
+
+void expect_no_token(std::string_view written, std::string_view where) {
+  const std::string token = distinctive_token();
+  EXPECT_EQ(written.find(token), std::string_view::npos) << "the token leaked to " << where;
+  // Nor a recognisable piece of it.
+  EXPECT_EQ(written.find(token.substr(17, 16)), std::string_view::npos) << "part of the token leaked to " << where;
+}
+
+void expect_no_token(const ChildOutput& output) {
+  expect_no_token(output.out, "standard output");
+  expect_no_token(output.err, "standard error");
 }
 
 }  // namespace vk::testing

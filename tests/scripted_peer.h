@@ -47,6 +47,11 @@ class ScriptedPeer {
   static std::unique_ptr<ScriptedPeer> listen(const ScratchDir& dir, std::string_view socket,
                                               Responder responder,
                                               std::optional<uid_t> owner = std::nullopt);
+  // Listens on `socket` (relative to `dir`, in a directory that exists and
+  // `uid` can write) as the user `uid`, with a socket every user may
+  // connect to; the test must be root. The host sees that user as its peer.
+  static std::unique_ptr<ScriptedPeer> listen_as(const ScratchDir& dir, std::string_view socket,
+                                                 Responder responder, uid_t uid);
   ~ScriptedPeer();
   ScriptedPeer(const ScriptedPeer&) = delete;
   ScriptedPeer& operator=(const ScriptedPeer&) = delete;
@@ -57,6 +62,8 @@ class ScriptedPeer {
 
  private:
   ScriptedPeer(UniqueFd listener, UniqueFd stop_read, UniqueFd stop_write, Responder responder);
+  // Serves `listener` on a thread of its own.
+  static std::unique_ptr<ScriptedPeer> start(UniqueFd listener, Responder responder);
   void serve();
 
   UniqueFd listener_;
@@ -69,6 +76,11 @@ class ScriptedPeer {
   std::thread thread_;
 };
 
+// A socket listening on `socket` (relative to `dir`, parents created) that
+// nobody accepts on: connections queue up to `backlog`, then connecting
+// blocks.
+Result<UniqueFd> listen_unserved(const ScratchDir& dir, std::string_view socket, int backlog);
+
 // A reply frame for `body` exactly as given.
 inline std::string reply_frame(std::string_view body) { return frame(body); }
 
@@ -80,5 +92,10 @@ Result<std::string> read_host_frame(ChildProcess& host);
 
 // A token no other text in a test contains, so finding it anywhere is a leak.
 std::string distinctive_token();
+
+// Fails the test when `written` holds the distinctive token or a
+// recognisable piece of it; `where` names what was searched.
+void expect_no_token(std::string_view written, std::string_view where);
+void expect_no_token(const ChildOutput& output);
 
 }  // namespace vk::testing

@@ -7,8 +7,12 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -103,6 +107,94 @@ TEST(StandInApp, ReplacesAStaleSocketButNotALiveOne) {
   // The first app's socket and token are untouched.
   ChildOutput host = run_host(dir, frame(R"({"command":"ping","id":1})"));
   EXPECT_EQ(host.out, frame(R"({"command":"ping","id":1,"reply":"pong"})"));
+}
+
+// An existing socket directory is used only when it belongs to the user and
+// nobody else can write it: otherwise another user could plant a socket and
+// a token beside the app's.
+TEST(StandInApp, UsesAnExistingSocketDirectoryOnlyWhenPrivate) {
+  const std::string writable = "vk-stand-in-app: ipc is writable by other users; use a private directory (mode 0700)\n";
+  struct Case {
+    mode_t mode;
+    std::optional<uid_t> owner;
+    std::string err;  // empty: the app starts
+  };
+  const std::vector<Case> cases = {
+      {0700, std::nullopt, ""},
+      {0755, std::nullopt, ""},
+      {0770, std::nullopt, writable},
+      {0707, std::nullopt, writable},
+      {01777, std::nullopt, writable},
+      {0700, uid_t{65534},
+       "vk-stand-in-app: ipc is owned by uid 65534, not by this user (uid " + std::to_string(::geteuid()) + ")\n"},
+  };
+  const bool root = ::geteuid() == 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.mode) + (c.owner ? " owned by another user" : ""));
+    if (c.owner && !root) continue;
+    ScratchDir dir;
+    dir.make_dirs("ipc");
+    ASSERT_EQ(::chmod((dir / "ipc").c_str(), c.mode), 0);
+    if (c.owner) {
+      ASSERT_EQ(::chown((dir / "ipc").c_str(), *c.owner, *c.owner), 0);
+    }
+    if (c.err.empty()) {
+      std::optional<StandInApp> app = StandInApp::start(dir);
+      ASSERT_TRUE(app);
+      Result<ExitStatus> stopped = app->stop();
+      ASSERT_TRUE(stopped) << stopped.error().text();
+      EXPECT_TRUE(stopped->ok()) << stopped->describe();
+      continue;
+    }
+    ChildOptions options;
+    options.argv = {kStandInAppPath, "--socket", std::string(kSocket)};
+    options.cwd = dir.path();
+    Result<ChildOutput> refused = run_child(options);
+    ASSERT_TRUE(refused) << refused.error().text();
+    EXPECT_EQ(refused->err, c.err);
+    EXPECT_EQ(refused->status.code, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir / kTokenFile)) << "a token was written";
+  }
+  if (!root) GTEST_SKIP() << "the directory of another user needs root; the other rows passed";
+}
+
+// The token file is replaced whole by a rename: whatever stood at its name
+// before (a file still open elsewhere, a link) keeps its content, and no
+// temporary file stays behind.
+TEST(StandInApp, ReplacesTheTokenFileByRename) {
+  struct Case {
+    const char* name;
+    std::function<void(const ScratchDir&)> prepare;
+  };
+  const std::vector<Case> cases = {
+      {"an older token, also linked elsewhere",
+       [](const ScratchDir& dir) {
+         dir.write_file(kTokenFile, "old");
+         ASSERT_EQ(::link((dir / kTokenFile).c_str(), (dir / "ipc/before").c_str()), 0);
+       }},
+      {"a symbolic link",
+       [](const ScratchDir& dir) {
+         dir.write_file("ipc/before", "old");
+         ASSERT_EQ(::symlink("before", (dir / kTokenFile).c_str()), 0);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScratchDir dir;
+    dir.make_dirs("ipc");
+    ASSERT_EQ(::chmod((dir / "ipc").c_str(), 0700), 0);
+    ASSERT_NO_FATAL_FAILURE(c.prepare(dir));
+    std::optional<StandInApp> app = StandInApp::start(dir);
+    ASSERT_TRUE(app);
+    EXPECT_EQ(read_file(dir / "ipc/before").value(), "old");
+    EXPECT_EQ(mode_of(dir / kTokenFile) & (S_IFMT | 07777), S_IFREG | 0600u);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir / "ipc")) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string>{"before", "vellumkeep-native.sock", "vellumkeep-native.token"}));
+  }
 }
 
 }  // namespace

@@ -5,8 +5,10 @@
 //   vk-stand-in-app [--socket PATH] [--fault NAME] [--reply-size N]
 //                   [--raw-reply TEXT] [--slow MS] [--verbose]
 //
-// Without --socket the socket lies where the host will look for it. When
-// listening it prints the socket path and a newline on standard output.
+// Without --socket the socket lies where the host will look for it. An
+// existing socket directory must belong to the user and be closed to
+// others' writes. When listening it prints the socket path and a newline on
+// standard output.
 // SIGINT or SIGTERM ends it; it then removes its socket and token file.
 
 #include <errno.h>
@@ -242,14 +244,38 @@ Result<std::string> fresh_token() {
   return token;
 }
 
+// Whoever can write the socket's directory can put their own socket and
+// token there, so it must belong to this user and be closed to others.
+Result<void> check_private_dir(const std::string& dir) {
+  const std::string shown = dir.empty() ? "." : dir;
+  struct stat st {};
+  if (::stat(shown.c_str(), &st) != 0) return Error::from_errno(errno).prefixed(shown + ": ");
+  if (st.st_uid != ::geteuid()) {
+    return Error(shown + " is owned by uid " + std::to_string(st.st_uid) + ", not by this user (uid " +
+                 std::to_string(::geteuid()) + ")");
+  }
+  if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    return Error(shown + " is writable by other users; use a private directory (mode 0700)");
+  }
+  return {};
+}
+
+// Written whole under a temporary name beside it, then renamed into place:
+// a host reading meanwhile finds the old token or the new one, never a
+// file cut short.
 Result<void> write_token_file(const std::string& path, const std::string& token) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd.valid()) return Error::from_errno(errno).prefixed(path + ": ");
-  // An older file keeps its mode on O_CREAT; the token is for this user only.
-  if (::fchmod(fd.get(), 0600) != 0) return Error::from_errno(errno).prefixed(path + ": ");
-  Result<void> written = write_all(fd.get(), token + "\n");
-  if (!written) return std::move(written).error().prefixed(path + ": ");
-  return fd.close();
+  std::string temporary = path + ".XXXXXX";
+  UniqueFd fd(::mkstemp(temporary.data()));  // created exclusively, mode 0600
+  if (!fd.valid()) return Error::from_errno(errno).prefixed(temporary + ": ");
+  Result<void> done = write_all(fd.get(), token);
+  if (done) done = write_all(fd.get(), "\n");
+  if (done) done = fd.close();
+  if (done && ::rename(temporary.c_str(), path.c_str()) != 0) done = Error::from_errno(errno);
+  if (!done) {
+    ::unlink(temporary.c_str());
+    return std::move(done).error().prefixed(path + ": ");
+  }
+  return {};
 }
 
 Result<sockaddr_un> socket_address(const std::string& path) {
@@ -538,6 +564,8 @@ int run(int argc, char** argv) {
   Footprint footprint;
   Result<void> dirs = make_private_dirs(parent_dir(socket_path), footprint.created_dirs());
   if (!dirs) return fail(dirs.error());
+  Result<void> private_dir = check_private_dir(parent_dir(socket_path));
+  if (!private_dir) return fail(private_dir.error());
 
   // Refused before anything is written: a running app keeps its token.
   Result<sockaddr_un> address = socket_address(socket_path);
