@@ -1,6 +1,6 @@
 /* <Block.h>: copying and releasing blocks on the heap.
- * Follows: the Block_copy(3) manual page of macOS and clang's "Blocks
- * language specification". */
+ * Follows: the Block_copy(3) manual page of macOS and clang's documentation
+ * of the Blocks language extension. */
 #ifndef VK_SDK_BLOCK_H
 #define VK_SDK_BLOCK_H
 
