@@ -128,8 +128,18 @@ static long exchange(const struct sockaddr_un *address, const char *token_path, 
   }
   memcpy(length_field, &sent_length, sizeof sent_length);
 
+#ifdef SOCK_CLOEXEC
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
+#else
+  /* macOS: one more call, as the host makes there. */
+  int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  if (fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+    close(fd);
+    return -1;
+  }
+#endif
   long result = -1;
   uint32_t reply_length = 0;
   if (connect(fd, (const struct sockaddr *)address, sizeof *address) == 0 &&

@@ -47,6 +47,7 @@
 #include "native_messaging/ipc_auth.h"
 #include "native_messaging/json.h"
 #include "native_messaging/protocol.h"
+#include "native_messaging/unique_fd.h"
 
 extern char** environ;
 
@@ -161,6 +162,17 @@ bool read_full(int fd, char* buffer, std::size_t size) {
   return true;
 }
 
+// A pipe both of whose ends close on exec.
+void cloexec_pipe(int fds[2]) {
+  vk::UniqueFd read_end;
+  vk::UniqueFd write_end;
+  if (vk::Result<void> made = vk::open_cloexec_pipe(read_end, write_end); !made) {
+    die("pipe: " + made.error().text());
+  }
+  fds[0] = read_end.release();
+  fds[1] = write_end.release();
+}
+
 struct Child {
   pid_t pid = -1;
   int to_child = -1;    // its standard input
@@ -192,7 +204,8 @@ class Launch {
   Child start() const {
     int in[2];
     int out[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) die_errno("pipe");
+    cloexec_pipe(in);
+    cloexec_pipe(out);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);

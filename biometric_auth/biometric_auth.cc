@@ -8,25 +8,12 @@
 namespace vk::biometric {
 namespace {
 
-// Platform biometry kinds (LABiometryType).
-constexpr std::int64_t kBiometryTouchID = 1;
-constexpr std::int64_t kBiometryFaceID = 2;
-constexpr std::int64_t kBiometryOpticID = 4;
-
-// Platform error codes (LAError) that the tables below distinguish.
-constexpr std::int64_t kLAUserCancel = -2;
-constexpr std::int64_t kLAUserFallback = -3;
-constexpr std::int64_t kLASystemCancel = -4;
-constexpr std::int64_t kLAPasscodeNotSet = -5;
-constexpr std::int64_t kLABiometryNotAvailable = -6;
-constexpr std::int64_t kLABiometryNotEnrolled = -7;
-constexpr std::int64_t kLABiometryLockout = -8;
-
+// The bridge's kind for a platform biometry kind; unknown kinds count as none.
 BiometricType typeFromBiometryKind(std::int64_t kind) {
   switch (kind) {
-    case kBiometryTouchID: return BiometricType::touchID;
-    case kBiometryFaceID: return BiometricType::faceID;
-    case kBiometryOpticID: return BiometricType::opticID;
+    case platform::kBiometryTouchID: return BiometricType::touchID;
+    case platform::kBiometryFaceID: return BiometricType::faceID;
+    case platform::kBiometryOpticID: return BiometricType::opticID;
     default: return BiometricType::none;
   }
 }
@@ -34,10 +21,10 @@ BiometricType typeFromBiometryKind(std::int64_t kind) {
 // Why the policy cannot be evaluated, from a platform code.
 BiometricError errorFromPolicyCode(std::int64_t code) {
   switch (code) {
-    case kLABiometryLockout: return BiometricError::biometryLockout;
-    case kLABiometryNotEnrolled: return BiometricError::biometryNotEnrolled;
-    case kLABiometryNotAvailable: return BiometricError::biometryNotAvailable;
-    case kLAPasscodeNotSet: return BiometricError::passcodeNotSet;
+    case platform::kBiometryLockout: return BiometricError::biometryLockout;
+    case platform::kBiometryNotEnrolled: return BiometricError::biometryNotEnrolled;
+    case platform::kBiometryNotAvailable: return BiometricError::biometryNotAvailable;
+    case platform::kPasscodeNotSet: return BiometricError::passcodeNotSet;
     default: return BiometricError::unknown;
   }
 }
@@ -45,23 +32,23 @@ BiometricError errorFromPolicyCode(std::int64_t code) {
 // How a failed prompt ended, from a platform code.
 BiometricError errorFromEvaluateCode(std::int64_t code) {
   switch (code) {
-    case kLAUserCancel: return BiometricError::userCancel;
-    case kLAUserFallback: return BiometricError::userFallback;
-    case kLASystemCancel: return BiometricError::systemCancel;
-    case kLABiometryLockout: return BiometricError::biometryLockout;
+    case platform::kUserCancel: return BiometricError::userCancel;
+    case platform::kUserFallback: return BiometricError::userFallback;
+    case platform::kSystemCancel: return BiometricError::systemCancel;
+    case platform::kBiometryLockout: return BiometricError::biometryLockout;
     default: return BiometricError::unknown;
   }
 }
 
 bool inLAErrorDomain(const std::optional<PlatformError>& error) {
-  return error.has_value() && error->domain == kLAErrorDomain;
+  return error.has_value() && error->domain == kLocalAuthenticationErrorDomain;
 }
 
 // What one prompt and its reply share. The reply may come after the caller
 // gave up waiting, so both hold it and the last one to let go frees it.
 struct PromptReply {
   BiometricError result = BiometricError::unknown;  // read only after a signalled wait
-  std::atomic_flag answered = ATOMIC_FLAG_INIT;     // a second reply is ignored
+  std::atomic_flag answered{};  // starts clear; a second reply is ignored
   ReplySemaphore semaphore;
 };
 

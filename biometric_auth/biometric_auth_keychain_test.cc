@@ -177,7 +177,7 @@ TEST_F(KeychainTest, DeleteCountsAMissingItemAsGone) {
 }
 
 TEST_F(KeychainTest, KeychainOperationsLeaveLastErrorAlone) {
-  script->setReply(false, PlatformError{std::string(kLAErrorDomain), -2});
+  script->setReply(false, PlatformError{std::string(kLocalAuthenticationErrorDomain), -2});
   ASSERT_EQ(manager.authenticate("r"), BiometricError::userCancel);
   (void)manager.storeInKeychain("k", "v", "svc");
   (void)manager.retrieveFromKeychain("k", "svc");

@@ -19,7 +19,7 @@ using T = BiometricType;
 
 const std::string kOtherDomain = "NSOSStatusErrorDomain";
 
-PlatformError la(std::int64_t code) { return {std::string(kLAErrorDomain), code}; }
+PlatformError la(std::int64_t code) { return {std::string(kLocalAuthenticationErrorDomain), code}; }
 PlatformError other(std::int64_t code) { return {kOtherDomain, code}; }
 
 class BiometricAuthTest : public ::testing::Test {

@@ -11,10 +11,28 @@
 
 namespace vk::biometric {
 
-// The error domain of the platform's own authentication errors.
-inline constexpr std::string_view kLAErrorDomain = "com.apple.LocalAuthentication";
+// The error domain of the platform's own authentication errors. (Not
+// named kLAErrorDomain: LocalAuthentication defines that as a macro.)
+inline constexpr std::string_view kLocalAuthenticationErrorDomain = "com.apple.LocalAuthentication";
 // The only policy ever checked or evaluated: biometrics only.
 inline constexpr std::int64_t kPolicyDeviceOwnerAuthenticationWithBiometrics = 1;
+
+// The platform's numbers the manager tells apart: biometry kinds
+// (LABiometryType) and error codes (LAError). The macOS backend checks each
+// against the framework's own value at compile time.
+namespace platform {
+inline constexpr std::int64_t kBiometryTouchID = 1;
+inline constexpr std::int64_t kBiometryFaceID = 2;
+inline constexpr std::int64_t kBiometryOpticID = 4;
+
+inline constexpr std::int64_t kUserCancel = -2;
+inline constexpr std::int64_t kUserFallback = -3;
+inline constexpr std::int64_t kSystemCancel = -4;
+inline constexpr std::int64_t kPasscodeNotSet = -5;
+inline constexpr std::int64_t kBiometryNotAvailable = -6;
+inline constexpr std::int64_t kBiometryNotEnrolled = -7;
+inline constexpr std::int64_t kBiometryLockout = -8;
+}  // namespace platform
 
 // A coded error as the platform reports it.
 struct PlatformError {

@@ -28,7 +28,7 @@ std::shared_ptr<FakeKeychainStore>& store() {
 
 std::optional<PlatformError> laError(std::int64_t code) {
   if (code == 0) return std::nullopt;
-  return PlatformError{std::string(kLAErrorDomain), code};
+  return PlatformError{std::string(kLocalAuthenticationErrorDomain), code};
 }
 
 }  // namespace

@@ -1,11 +1,16 @@
-// Reads the dynamic symbol table of an ELF binary (the bridge's shared
-// library or the executable) and checks that the six C functions are
-// exported and that nothing else of ours is.
+// Reads the exported symbols of a binary (the bridge's shared library or
+// the executable) and checks that the six C functions are exported and that
+// nothing else of ours is: the ELF dynamic symbol table on Linux, the
+// Mach-O symbol table on macOS.
 //
 // Usage: dynamic_exports_test <binary>. Exit 0 pass, 1 fail, 77 skipped
-// (not an ELF binary, e.g. on macOS).
+// (not a binary format this system builds).
 #include <cxxabi.h>
+
+#if __has_include(<elf.h>)
 #include <elf.h>
+#define VK_HAVE_ELF 1
+#endif
 
 #include <algorithm>
 #include <cstdint>
@@ -21,16 +26,19 @@
 #include <string_view>
 #include <vector>
 
+#include "biometric_auth/macho_symbols.h"
+
 namespace {
 
 const std::set<std::string> kBridgeFunctions = {
     "biometric_is_available",      "biometric_authenticate",    "biometric_store_keychain",
     "biometric_retrieve_keychain", "biometric_delete_keychain", "biometric_free_string"};
 
-// Symbols the toolchain's start files and linker define in every binary.
+// Symbols the toolchain's start files and linker define in every binary
+// (Mach-O names without their leading underscore).
 const std::set<std::string> kToolchainSymbols = {
     "_IO_stdin_used", "__data_start", "data_start", "_edata", "_end", "__bss_start",
-    "_init",          "_fini",        "__dso_handle"};
+    "_init",          "_fini",        "__dso_handle", "_mh_execute_header", "_mh_dylib_header"};
 
 // Prefixes of sanitizer runtimes linked into the binary.
 const std::vector<std::string_view> kRuntimePrefixes = {
@@ -39,9 +47,10 @@ const std::vector<std::string_view> kRuntimePrefixes = {
 
 struct DynamicSymbol {
   std::string name;
-  bool versioned;  // bound to a library's version, e.g. a copy of stderr@GLIBC
+  bool versioned;  // bound to a library's version, e.g. a copy of stderr@GLIBC (ELF only)
 };
 
+#if defined(VK_HAVE_ELF)
 template <class T>
 std::optional<T> readAt(const std::vector<char>& bytes, std::uint64_t offset) {
   if (offset > bytes.size() || bytes.size() - offset < sizeof(T)) return std::nullopt;
@@ -92,6 +101,7 @@ std::optional<std::vector<DynamicSymbol>> definedDynamicSymbols(const std::vecto
   }
   return defined;
 }
+#endif
 
 std::string demangled(const std::string& name) {
   int status = 0;
@@ -138,17 +148,30 @@ int main(int argc, char** argv) {
   }
   const std::vector<char> bytes{std::istreambuf_iterator<char>(file),
                                 std::istreambuf_iterator<char>()};
-  if (bytes.size() < EI_NIDENT || std::memcmp(bytes.data(), ELFMAG, SELFMAG) != 0) {
-    std::printf("SKIP: %s is not an ELF binary\n", argv[1]);
-    return 77;
+  std::optional<std::vector<DynamicSymbol>> symbols;
+#if defined(VK_HAVE_ELF)
+  if (bytes.size() >= EI_NIDENT && std::memcmp(bytes.data(), ELFMAG, SELFMAG) == 0) {
+    symbols = bytes[EI_CLASS] == ELFCLASS64
+                  ? definedDynamicSymbols<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym>(bytes)
+                  : definedDynamicSymbols<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym>(bytes);
+    if (!symbols) {
+      std::fprintf(stderr, "%s: no readable dynamic symbol table\n", argv[1]);
+      return 1;
+    }
   }
-  const auto symbols =
-      bytes[EI_CLASS] == ELFCLASS64
-          ? definedDynamicSymbols<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym>(bytes)
-          : definedDynamicSymbols<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym>(bytes);
+#endif
+  if (!symbols && vk::biometric::looksLikeMachO(bytes)) {
+    const auto names = vk::biometric::machOExportedSymbols(bytes);
+    if (!names) {
+      std::fprintf(stderr, "%s: no readable Mach-O symbol table\n", argv[1]);
+      return 1;
+    }
+    symbols.emplace();
+    for (const std::string& name : *names) symbols->push_back({name, false});
+  }
   if (!symbols) {
-    std::fprintf(stderr, "%s: no readable dynamic symbol table\n", argv[1]);
-    return 1;
+    std::printf("SKIP: %s is not a binary this system builds\n", argv[1]);
+    return 77;
   }
 
   // A sanitizer runtime exports the C library's names it intercepts; then
@@ -158,7 +181,7 @@ int main(int argc, char** argv) {
                   [](const DynamicSymbol& s) { return s.name.starts_with("__asan_init"); });
 
   std::set<std::string> found;
-  std::vector<std::string> unexpected;
+  std::set<std::string> unexpected;  // a universal file lists each name once per slice
   for (const DynamicSymbol& symbol : *symbols) {
     if (kBridgeFunctions.count(symbol.name) != 0) {
       found.insert(symbol.name);
@@ -170,7 +193,7 @@ int main(int argc, char** argv) {
     }
     const bool ours = namesOurCode(symbol.name) ||
                       (!sanitizerRuntime && !fromStandardLibrary(symbol.name));
-    if (ours) unexpected.push_back(symbol.name);
+    if (ours) unexpected.insert(symbol.name);
   }
 
   int failures = 0;

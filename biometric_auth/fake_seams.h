@@ -133,7 +133,7 @@ class FakeBiometricContext : public BiometricContext {
     s.reasons_.emplace_back(reason);
     if (s.mode_ == FakeBiometricScript::ReplyMode::kHeld) {
       // Record the answering thread when the test answers.
-      s.held_.push_back([script = script_, reply = std::move(reply)](
+      s.held_.push_back([script = script_.get(), reply = std::move(reply)](
                             bool success, std::optional<PlatformError> error) {
         script->locked([&] { script->replyThreads_.push_back(std::this_thread::get_id()); });
         reply(success, std::move(error));
@@ -143,7 +143,9 @@ class FakeBiometricContext : public BiometricContext {
     }
     auto [success, error] = s.replyFor_ ? s.replyFor_(std::string(reason))
                                         : std::make_pair(s.replySuccess_, s.replyError_);
-    s.threads_.emplace_back([script = script_, reply = std::move(reply), success = success,
+    // A plain pointer: the script joins these threads before it goes, and a
+    // thread holding the last reference would have to join itself.
+    s.threads_.emplace_back([script = script_.get(), reply = std::move(reply), success = success,
                              error = error] {
       script->locked([&] { script->replyThreads_.push_back(std::this_thread::get_id()); });
       reply(success, error);

@@ -20,7 +20,13 @@ class ReplySemaphore {
 
 #if defined(__APPLE__)
   ReplySemaphore() : semaphore_(dispatch_semaphore_create(0)) {}
+  // Under ARC (Objective-C++) the semaphore is an object ARC releases, and
+  // dispatch_release does not exist; in C++ it is released by hand.
+#if __has_feature(objc_arc)
+  ~ReplySemaphore() = default;
+#else
   ~ReplySemaphore() { dispatch_release(semaphore_); }
+#endif
 
   void signal() { dispatch_semaphore_signal(semaphore_); }
 

@@ -1,7 +1,9 @@
+// memset_s is declared only when this is defined before the first
+// inclusion of <string.h>, which any C++ header may already make.
+#define __STDC_WANT_LIB_EXT1__ 1
+
 #include "native_messaging/ipc_auth.h"
 
-// memset_s is declared only on request.
-#define __STDC_WANT_LIB_EXT1__ 1
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>

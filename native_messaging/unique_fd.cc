@@ -24,6 +24,11 @@ Result<void> UniqueFd::close() {
   return {};
 }
 
+Result<void> set_close_on_exec(int fd) {
+  if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return Error::from_errno(errno);
+  return {};
+}
+
 Result<void> open_cloexec_pipe(UniqueFd& read_end, UniqueFd& write_end) {
   // pipe2 would do this in one step, but macOS lacks it.
   int fds[2];
@@ -31,7 +36,7 @@ Result<void> open_cloexec_pipe(UniqueFd& read_end, UniqueFd& write_end) {
   read_end = UniqueFd(fds[0]);
   write_end = UniqueFd(fds[1]);
   for (int fd : fds) {
-    if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) return Error::from_errno(errno);
+    if (Result<void> marked = set_close_on_exec(fd); !marked) return marked;
   }
   return {};
 }

@@ -30,6 +30,10 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// Marks `fd` close-on-exec: for descriptors made where the flag cannot be
+// asked for at creation (macOS has no SOCK_CLOEXEC, accept4 or pipe2).
+Result<void> set_close_on_exec(int fd);
+
 // Opens a pipe whose two ends close on exec, so a child started meanwhile
 // inherits neither; one that should have an end gets a copy via dup2.
 Result<void> open_cloexec_pipe(UniqueFd& read_end, UniqueFd& write_end);

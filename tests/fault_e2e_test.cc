@@ -42,7 +42,11 @@ std::string request(std::uint64_t id) { return R"({"command":"x","id":)" + std::
 long max_child_rss_kib() {
   rusage usage{};
   ::getrusage(RUSAGE_CHILDREN, &usage);
+#if defined(__APPLE__)
+  return usage.ru_maxrss / 1024;  // bytes there, KiB on Linux
+#else
   return usage.ru_maxrss;
+#endif
 }
 
 // A scratch directory holding the token, a peer on the socket the host looks

@@ -38,6 +38,9 @@
 namespace vk::testing {
 namespace {
 
+// Every check below reads /proc: the helpers exist where they are used.
+#if defined(__linux__)
+
 JsonValue u64(std::uint64_t n) { return JsonValue(n); }
 
 std::string proc_path(pid_t pid, std::string_view entry) {
@@ -56,8 +59,6 @@ void warm_up(ChildProcess& host) {
   Result<std::string> reply = round_trip(host, R"({"id":0})");
   ASSERT_TRUE(reply) << reply.error().text();
 }
-
-#if defined(__linux__)
 
 // The system call `pid` sleeps in, when /proc tells (root may read it of
 // a process that is not dumpable); otherwise -1 while it sleeps at all.

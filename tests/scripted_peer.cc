@@ -50,8 +50,9 @@ Result<sockaddr_un> relative_address(std::string_view socket) {
 Result<UniqueFd> bind_relative(const std::string& dir, std::string_view socket, int backlog = 64) {
   Result<sockaddr_un> address = relative_address(socket);
   if (!address) return std::move(address).error();
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM, 0));
   if (!fd.valid()) return Error::from_errno(errno);
+  if (Result<void> marked = set_close_on_exec(fd.get()); !marked) return std::move(marked).error();
   UniqueFd here(::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!here.valid() || ::chdir(dir.c_str()) != 0) return Error::from_errno(errno);
   int bound = ::bind(fd.get(), reinterpret_cast<const sockaddr*>(&*address), sizeof *address);
@@ -124,7 +125,7 @@ Result<UniqueFd> bind_relative_as(uid_t uid, const std::string& dir, std::string
   int fd = -1;
   std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
   UniqueFd listener(fd);
-  if (::fcntl(listener.get(), F_SETFD, FD_CLOEXEC) != 0) return Error::from_errno(errno);
+  if (Result<void> marked = set_close_on_exec(listener.get()); !marked) return std::move(marked).error();
   return listener;
 }
 
@@ -156,13 +157,14 @@ std::unique_ptr<ScriptedPeer> ScriptedPeer::listen_as(const ScratchDir& dir, std
 }
 
 std::unique_ptr<ScriptedPeer> ScriptedPeer::start(UniqueFd listener, Responder responder) {
-  int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    ADD_FAILURE() << "pipe: " << os_error(errno);
+  UniqueFd stop_read;
+  UniqueFd stop_write;
+  if (Result<void> made = open_cloexec_pipe(stop_read, stop_write); !made) {
+    ADD_FAILURE() << "pipe: " << made.error().text();
     return nullptr;
   }
-  std::unique_ptr<ScriptedPeer> peer(
-      new ScriptedPeer(std::move(listener), UniqueFd(fds[0]), UniqueFd(fds[1]), std::move(responder)));
+  std::unique_ptr<ScriptedPeer> peer(new ScriptedPeer(std::move(listener), std::move(stop_read),
+                                                      std::move(stop_write), std::move(responder)));
   peer->thread_ = std::thread([raw = peer.get()] { raw->serve(); });
   return peer;
 }
@@ -202,8 +204,8 @@ void ScriptedPeer::serve() {
       std::lock_guard<std::mutex> guard(mutex_);
       busy_ = true;
     }
-    UniqueFd connection(::accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!connection.valid()) {
+    UniqueFd connection(::accept(listener_.get(), nullptr, nullptr));
+    if (!connection.valid() || !set_close_on_exec(connection.get())) {
       std::lock_guard<std::mutex> guard(mutex_);
       busy_ = false;
       continue;

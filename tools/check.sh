@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test, exactly as CI does:
-#   1. release (g++ 12), warnings as errors: the whole CTest suite;
-#   2. asan-ubsan (clang++ 14), warnings as errors: the whole suite again;
-#   3. valgrind over the quick end-to-end tests of the release host;
-#   4. fuzz (clang++ 14, libFuzzer + ASan/UBSan): each target for a bounded
+#   1. macos: every file of the macOS build compiled for x86_64 and arm64
+#      Macs (clang 14, syntax only, warnings as errors) against the
+#      declaration-only SDK in tools/macos/;
+#   2. release (g++ 12), warnings as errors: the whole CTest suite;
+#   3. asan-ubsan (clang++ 14), warnings as errors: the whole suite again;
+#   4. valgrind over the quick end-to-end tests of the release host;
+#   5. fuzz (clang++ 14, libFuzzer + ASan/UBSan): each target for a bounded
 #      time from its seed corpus (VK_FUZZ_SECONDS, default 60).
-# Usage: tools/check.sh [release|asan-ubsan|valgrind|fuzz]...  (default: all)
+# Usage: tools/check.sh [macos|release|asan-ubsan|valgrind|fuzz]...  (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(release asan-ubsan valgrind fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(macos release asan-ubsan valgrind fuzz)
 jobs=$(nproc)
 fuzz_seconds=${VK_FUZZ_SECONDS:-60}
 
@@ -26,6 +29,10 @@ build() {
 
 for stage in "${stages[@]}"; do
   case "$stage" in
+    macos)
+      banner "macOS compile check: x86_64 and arm64, syntax only"
+      tools/macos/compile_check.py --build-dir build/macos-check --jobs "$jobs"
+      ;;
     release | asan-ubsan)
       build "$stage"
       banner "tests: $stage"

@@ -40,7 +40,7 @@ class InstallerTest : public ::testing::Test {
  protected:
   void SetUp() override {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    dir_ = fs::read_symlink("/proc/self/exe").parent_path() / "host_manifest_test.d" / info->name();
+    dir_ = fs::path(VK_TEST_SCRATCH_DIR) / info->name();
     fs::remove_all(dir_);
     fs::create_directories(home());
     fs::create_directories(root());

@@ -1,5 +1,9 @@
 // The keychain on Apple systems: Security generic-password items with the
 // bridge's fixed query dictionaries. Platform calls only.
+//
+// Every method drains its own autorelease pool (callers' threads usually
+// have none), so the dictionaries and the secret's bytes are released
+// before the method returns instead of lingering on the thread.
 #import <Foundation/Foundation.h>
 #import <Security/Security.h>
 
@@ -11,73 +15,93 @@
 namespace vk::biometric {
 namespace {
 
+// The statuses the portable manager relies on are the framework's.
+static_assert(vk::biometric::errSecSuccess == ::errSecSuccess);
+static_assert(vk::biometric::errSecParam == ::errSecParam);
+static_assert(vk::biometric::errSecUserCanceled == ::errSecUserCanceled);
+static_assert(vk::biometric::errSecNotAvailable == ::errSecNotAvailable);
+static_assert(vk::biometric::errSecDuplicateItem == ::errSecDuplicateItem);
+static_assert(vk::biometric::errSecItemNotFound == ::errSecItemNotFound);
+static_assert(vk::biometric::errSecInteractionNotAllowed == ::errSecInteractionNotAllowed);
+
 NSString* toNSString(std::string_view text) {
   return [[NSString alloc] initWithBytes:text.data()
                                   length:text.size()
                                 encoding:NSUTF8StringEncoding];
 }
 
+// Owned by the caller, not autoreleased.
 NSData* toNSData(std::string_view bytes) {
-  return [NSData dataWithBytes:bytes.data() length:bytes.size()];
+  return [[NSData alloc] initWithBytes:bytes.data() length:bytes.size()];
 }
 
 // Class, account and service: the item's identity and nothing else.
 NSMutableDictionary* identityQuery(NSString* service, NSString* account) {
-  return [@{
-    (__bridge id)kSecClass : (__bridge id)kSecClassGenericPassword,
-    (__bridge id)kSecAttrAccount : account,
-    (__bridge id)kSecAttrService : service,
-  } mutableCopy];
+  NSMutableDictionary* query = [[NSMutableDictionary alloc] init];
+  query[(__bridge id)kSecClass] = (__bridge id)kSecClassGenericPassword;
+  query[(__bridge id)kSecAttrAccount] = account;
+  query[(__bridge id)kSecAttrService] = service;
+  return query;
 }
 
 class SecurityKeychainItems : public KeychainItems {
  public:
   OSStatus add(std::string_view service, std::string_view account,
                std::string_view data) override {
-    NSString* s = toNSString(service);
-    NSString* a = toNSString(account);
-    if (s == nil || a == nil) return errSecParam;
-    NSMutableDictionary* attributes = identityQuery(s, a);
-    attributes[(__bridge id)kSecAttrAccessible] =
-        (__bridge id)kSecAttrAccessibleWhenUnlockedThisDeviceOnly;
-    attributes[(__bridge id)kSecValueData] = toNSData(data);
-    return SecItemAdd((__bridge CFDictionaryRef)attributes, nullptr);
+    @autoreleasepool {
+      NSString* s = toNSString(service);
+      NSString* a = toNSString(account);
+      if (s == nil || a == nil) return errSecParam;
+      NSMutableDictionary* attributes = identityQuery(s, a);
+      attributes[(__bridge id)kSecAttrAccessible] =
+          (__bridge id)kSecAttrAccessibleWhenUnlockedThisDeviceOnly;
+      attributes[(__bridge id)kSecValueData] = toNSData(data);
+      return SecItemAdd((__bridge CFDictionaryRef)attributes, nullptr);
+    }
   }
 
   OSStatus update(std::string_view service, std::string_view account,
                   std::string_view data) override {
-    NSString* s = toNSString(service);
-    NSString* a = toNSString(account);
-    if (s == nil || a == nil) return errSecParam;
-    NSDictionary* changes = @{(__bridge id)kSecValueData : toNSData(data)};
-    return SecItemUpdate((__bridge CFDictionaryRef)identityQuery(s, a),
-                         (__bridge CFDictionaryRef)changes);
+    @autoreleasepool {
+      NSString* s = toNSString(service);
+      NSString* a = toNSString(account);
+      if (s == nil || a == nil) return errSecParam;
+      NSMutableDictionary* changes = [[NSMutableDictionary alloc] init];
+      changes[(__bridge id)kSecValueData] = toNSData(data);
+      return SecItemUpdate((__bridge CFDictionaryRef)identityQuery(s, a),
+                           (__bridge CFDictionaryRef)changes);
+    }
   }
 
   OSStatus copyMatching(std::string_view service, std::string_view account,
                         std::string& data_out) override {
-    NSString* s = toNSString(service);
-    NSString* a = toNSString(account);
-    if (s == nil || a == nil) return errSecParam;
-    NSMutableDictionary* query = identityQuery(s, a);
-    query[(__bridge id)kSecReturnData] = @YES;
-    query[(__bridge id)kSecMatchLimit] = (__bridge id)kSecMatchLimitOne;
-    CFTypeRef result = nullptr;
-    const OSStatus status = SecItemCopyMatching((__bridge CFDictionaryRef)query, &result);
-    id object = CFBridgingRelease(result);
-    if (status != errSecSuccess) return status;
-    if (![object isKindOfClass:[NSData class]]) return errSecDecode;
-    NSData* data = object;
-    data_out.clear();
-    if (data.length != 0) data_out.assign(static_cast<const char*>(data.bytes), data.length);
-    return errSecSuccess;
+    @autoreleasepool {
+      NSString* s = toNSString(service);
+      NSString* a = toNSString(account);
+      if (s == nil || a == nil) return errSecParam;
+      NSMutableDictionary* query = identityQuery(s, a);
+      query[(__bridge id)kSecReturnData] = @YES;
+      query[(__bridge id)kSecMatchLimit] = (__bridge id)kSecMatchLimitOne;
+      CFTypeRef result = nullptr;
+      const OSStatus status = SecItemCopyMatching((__bridge CFDictionaryRef)query, &result);
+      // Ours from here on, whatever the status, and released with the pool.
+      id object = CFBridgingRelease(result);
+      if (status != errSecSuccess) return status;
+      if (![object isKindOfClass:[NSData class]]) return errSecDecode;
+      NSData* data = object;
+      data_out.clear();
+      if (data.length != 0) data_out.assign(static_cast<const char*>(data.bytes), data.length);
+      return errSecSuccess;
+    }
   }
 
   OSStatus remove(std::string_view service, std::string_view account) override {
-    NSString* s = toNSString(service);
-    NSString* a = toNSString(account);
-    if (s == nil || a == nil) return errSecParam;
-    return SecItemDelete((__bridge CFDictionaryRef)identityQuery(s, a));
+    @autoreleasepool {
+      NSString* s = toNSString(service);
+      NSString* a = toNSString(account);
+      if (s == nil || a == nil) return errSecParam;
+      return SecItemDelete((__bridge CFDictionaryRef)identityQuery(s, a));
+    }
   }
 };
 

@@ -14,7 +14,7 @@
 namespace vk::biometric::linux_backend {
 namespace {
 
-PlatformError noSensor() { return {std::string(kLAErrorDomain), kLAErrorBiometryNotAvailable}; }
+PlatformError noSensor() { return {std::string(kLocalAuthenticationErrorDomain), kLAErrorBiometryNotAvailable}; }
 
 // Biometrics without the module: no sensor, as without fprintd.
 class UnavailableContext final : public BiometricContext {

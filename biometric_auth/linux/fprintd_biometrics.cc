@@ -26,7 +26,7 @@ constexpr const char* kNotificationSummary = "Touch the fingerprint sensor";
 
 using Clock = DeadlineLoop::Clock;
 
-PlatformError laError(std::int64_t code) { return {std::string(kLAErrorDomain), code}; }
+PlatformError laError(std::int64_t code) { return {std::string(kLocalAuthenticationErrorDomain), code}; }
 
 // The deadline of a step that may take `limit` but must end by `end`.
 Clock::time_point within(std::chrono::milliseconds limit, Clock::time_point end) {

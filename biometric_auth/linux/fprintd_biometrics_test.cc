@@ -104,7 +104,7 @@ Reply evaluate(BiometricPlatform& platform, std::chrono::milliseconds wait = 30s
 
 std::optional<std::int64_t> codeOf(const Reply& reply) {
   if (!reply.error) return std::nullopt;
-  EXPECT_EQ(reply.error->domain, kLAErrorDomain);
+  EXPECT_EQ(reply.error->domain, kLocalAuthenticationErrorDomain);
   return reply.error->code;
 }
 
@@ -162,7 +162,7 @@ TEST_F(FprintdBiometricsTest, AvailabilityFollowsSensorAndEnrolment) {
     EXPECT_EQ(answer.can_evaluate, !c.code.has_value());
     if (c.code) {
       ASSERT_TRUE(answer.error.has_value());
-      EXPECT_EQ(answer.error->domain, kLAErrorDomain);
+      EXPECT_EQ(answer.error->domain, kLocalAuthenticationErrorDomain);
       EXPECT_EQ(answer.error->code, *c.code);
     }
   }
