@@ -431,7 +431,7 @@ constexpr auto kShortEscapes = [] {
     ShortEscape entries[256];
   } table{};
   for (const char c : {'"', '\\', 'b', 'f', 'n', 'r', 't'}) table.entries[static_cast<Byte>(c)] = {{'\\', c}, 2};
-  table.entries['/'] = {{'/', '/'}, 1};
+  table.entries[Byte{'/'}] = {{'/', '/'}, 1};
   return table;
 }();
 
