@@ -50,7 +50,6 @@ constexpr double kPowersOfTen[309] = {
     1e300, 1e301, 1e302, 1e303, 1e304, 1e305, 1e306, 1e307, 1e308,
 };
 
-
 }  // namespace
 
 double power_of_ten(int i) { return kPowersOfTen[i]; }
