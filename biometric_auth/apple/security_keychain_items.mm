@@ -5,9 +5,11 @@
 // have none), so the dictionaries and the secret's bytes are released
 // before the method returns instead of lingering on the thread.
 #import <Foundation/Foundation.h>
+#import <LocalAuthentication/LocalAuthentication.h>
 #import <Security/Security.h>
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "biometric_auth/keychain_items.h"
@@ -23,6 +25,7 @@ static_assert(vk::biometric::errSecNotAvailable == ::errSecNotAvailable);
 static_assert(vk::biometric::errSecDuplicateItem == ::errSecDuplicateItem);
 static_assert(vk::biometric::errSecItemNotFound == ::errSecItemNotFound);
 static_assert(vk::biometric::errSecInteractionNotAllowed == ::errSecInteractionNotAllowed);
+static_assert(vk::biometric::errSecAuthFailed == ::errSecAuthFailed);
 
 NSString* toNSString(std::string_view text) {
   return [[NSString alloc] initWithBytes:text.data()
@@ -76,22 +79,18 @@ class SecurityKeychainItems : public KeychainItems {
   OSStatus copyMatching(std::string_view service, std::string_view account,
                         std::string& data_out) override {
     @autoreleasepool {
-      NSString* s = toNSString(service);
-      NSString* a = toNSString(account);
-      if (s == nil || a == nil) return errSecParam;
-      NSMutableDictionary* query = identityQuery(s, a);
-      query[(__bridge id)kSecReturnData] = @YES;
-      query[(__bridge id)kSecMatchLimit] = (__bridge id)kSecMatchLimitOne;
-      CFTypeRef result = nullptr;
-      const OSStatus status = SecItemCopyMatching((__bridge CFDictionaryRef)query, &result);
-      // Ours from here on, whatever the status, and released with the pool.
-      id object = CFBridgingRelease(result);
-      if (status != errSecSuccess) return status;
-      if (![object isKindOfClass:[NSData class]]) return errSecDecode;
-      NSData* data = object;
-      data_out.clear();
-      if (data.length != 0) data_out.assign(static_cast<const char*>(data.bytes), data.length);
-      return errSecSuccess;
+      return readData(service, account, data_out, nil);
+    }
+  }
+
+  // Through a context that may not interact: a dialog would have no time limit.
+  std::optional<OSStatus> copyMatchingWithoutUI(std::string_view service,
+                                                std::string_view account,
+                                                std::string& data_out) override {
+    @autoreleasepool {
+      LAContext* context = [[LAContext alloc] init];
+      context.interactionNotAllowed = YES;
+      return readData(service, account, data_out, context);
     }
   }
 
@@ -102,6 +101,29 @@ class SecurityKeychainItems : public KeychainItems {
       if (s == nil || a == nil) return errSecParam;
       return SecItemDelete((__bridge CFDictionaryRef)identityQuery(s, a));
     }
+  }
+
+ private:
+  // The data of one matching item, read through `context` unless it is nil.
+  static OSStatus readData(std::string_view service, std::string_view account,
+                           std::string& data_out, LAContext* context) {
+    NSString* s = toNSString(service);
+    NSString* a = toNSString(account);
+    if (s == nil || a == nil) return errSecParam;
+    NSMutableDictionary* query = identityQuery(s, a);
+    query[(__bridge id)kSecReturnData] = @YES;
+    query[(__bridge id)kSecMatchLimit] = (__bridge id)kSecMatchLimitOne;
+    if (context != nil) query[(__bridge id)kSecUseAuthenticationContext] = context;
+    CFTypeRef result = nullptr;
+    const OSStatus status = SecItemCopyMatching((__bridge CFDictionaryRef)query, &result);
+    // Ours from here on, whatever the status, and released with the pool.
+    id object = CFBridgingRelease(result);
+    if (status != errSecSuccess) return status;
+    if (![object isKindOfClass:[NSData class]]) return errSecDecode;
+    NSData* data = object;
+    data_out.clear();
+    if (data.length != 0) data_out.assign(static_cast<const char*>(data.bytes), data.length);
+    return errSecSuccess;
   }
 };
 
