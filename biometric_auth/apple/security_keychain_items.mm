@@ -8,11 +8,14 @@
 #import <LocalAuthentication/LocalAuthentication.h>
 #import <Security/Security.h>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "biometric_auth/keychain_items.h"
+#include "biometric_auth/utf8_text.h"
 
 namespace vk::biometric {
 namespace {
@@ -27,10 +30,14 @@ static_assert(vk::biometric::errSecItemNotFound == ::errSecItemNotFound);
 static_assert(vk::biometric::errSecInteractionNotAllowed == ::errSecInteractionNotAllowed);
 static_assert(vk::biometric::errSecAuthFailed == ::errSecAuthFailed);
 
+// From UTF-16 code units, not UTF-8 bytes: CoreFoundation decodes a leading
+// U+FEFF in UTF-8 as a byte-order mark and drops it, which would make the
+// names "\uFEFFx" and "x" one item. Nil for text that is not UTF-8.
 NSString* toNSString(std::string_view text) {
-  return [[NSString alloc] initWithBytes:text.data()
-                                  length:text.size()
-                                encoding:NSUTF8StringEncoding];
+  const std::optional<std::vector<std::uint16_t>> units = utf16FromUtf8(text);
+  if (!units) return nil;
+  return CFBridgingRelease(CFStringCreateWithCharacters(
+      kCFAllocatorDefault, units->data(), static_cast<CFIndex>(units->size())));
 }
 
 // Owned by the caller, not autoreleased.
