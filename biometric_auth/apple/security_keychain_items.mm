@@ -8,12 +8,14 @@
 #import <LocalAuthentication/LocalAuthentication.h>
 #import <Security/Security.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "biometric_auth/delete_every_copy.h"
 #include "biometric_auth/keychain_items.h"
 #include "biometric_auth/utf8_text.h"
 
@@ -29,6 +31,16 @@ static_assert(vk::biometric::errSecDuplicateItem == ::errSecDuplicateItem);
 static_assert(vk::biometric::errSecItemNotFound == ::errSecItemNotFound);
 static_assert(vk::biometric::errSecInteractionNotAllowed == ::errSecInteractionNotAllowed);
 static_assert(vk::biometric::errSecAuthFailed == ::errSecAuthFailed);
+
+using Clock = std::chrono::steady_clock;
+
+// One public operation's calls together. A Security call cannot be stopped
+// once made, so this bounds only the repeated passes of a delete.
+constexpr std::chrono::seconds kOperationLimit{10};
+
+// The public operation running on this thread, if any, and when it ends.
+thread_local int operationDepth = 0;
+thread_local Clock::time_point operationDeadline;
 
 // From UTF-16 code units, not UTF-8 bytes: CoreFoundation decodes a leading
 // U+FEFF in UTF-8 as a byte-order mark and drops it, which would make the
@@ -101,14 +113,25 @@ class SecurityKeychainItems : public KeychainItems {
     }
   }
 
+  // Without a match limit the file-based keychain deletes one match per
+  // call, and each keychain of the search list may hold a copy.
   OSStatus remove(std::string_view service, std::string_view account) override {
     @autoreleasepool {
       NSString* s = toNSString(service);
       NSString* a = toNSString(account);
       if (s == nil || a == nil) return errSecParam;
-      return SecItemDelete((__bridge CFDictionaryRef)identityQuery(s, a));
+      NSDictionary* query = identityQuery(s, a);
+      const Clock::time_point deadline =
+          operationDepth > 0 ? operationDeadline : Clock::now() + kOperationLimit;
+      return deleteEveryCopy([query] { return SecItemDelete((__bridge CFDictionaryRef)query); },
+                             deadline);
     }
   }
+
+  void beginOperation() override {
+    if (operationDepth++ == 0) operationDeadline = Clock::now() + kOperationLimit;
+  }
+  void endOperation() override { --operationDepth; }
 
  private:
   // The data of one matching item, read through `context` unless it is nil.
