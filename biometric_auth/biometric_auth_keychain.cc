@@ -1,6 +1,7 @@
 // The keychain members of BiometricAuthManager.
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "biometric_auth/biometric_auth.h"
 #include "biometric_auth/utf8_text.h"
@@ -29,6 +30,20 @@ bool keychainUnusable(OSStatus status) {
          status == errSecNotAvailable;
 }
 
+// The store's read of the item it replaces, kept for the put-back. Where the
+// keychain can read without UI it does: a dialog there would have no time
+// limit. A refusal then means only that a person would have to release this
+// item's data, and the store goes on as if it were absent, without a put-back.
+OSStatus readForPutBack(KeychainItems& keychain, std::string_view service, std::string_view key,
+                        std::string& data) {
+  const std::optional<OSStatus> silent = keychain.copyMatchingWithoutUI(service, key, data);
+  if (!silent) return keychain.copyMatching(service, key, data);
+  if (*silent == errSecInteractionNotAllowed || *silent == errSecAuthFailed) {
+    return errSecItemNotFound;
+  }
+  return *silent;
+}
+
 }  // namespace
 
 KeychainStoreResult BiometricAuthManager::storeInKeychain(std::string_view key,
@@ -42,7 +57,7 @@ KeychainStoreResult BiometricAuthManager::storeInKeychain(std::string_view key,
   // be used at all; its bytes are kept so that a failed add does not lose the
   // value the delete removed.
   std::string oldData;
-  const OSStatus found = keychain_->copyMatching(service, key, oldData);
+  const OSStatus found = readForPutBack(*keychain_, service, key, oldData);
   // Nothing is touched yet: going on would ask again, or delete what could
   // then not be put back.
   if (keychainUnusable(found)) return {false, found};

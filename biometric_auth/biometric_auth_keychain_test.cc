@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <deque>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -110,6 +112,40 @@ TEST_F(KeychainTest, StoreStopsWhenTheFirstReadCannotUseTheKeychain) {
     EXPECT_EQ(manager.storeInKeychain("k", "new", "svc"), (KeychainStoreResult{false, refused}));
     EXPECT_EQ(store->calls, (Calls{"copyMatching"}));
     EXPECT_EQ(stored("svc", "k"), "old");
+  }
+}
+
+TEST_F(KeychainTest, StoreReadsTheOldItemWithoutUIWhereTheKeychainCan) {
+  // Where only a person could release the old data, the store goes on as if
+  // there were none: it cannot wait on a dialog, and has nothing to put back.
+  struct Row {
+    OSStatus read;  // forced answer of the read; errSecSuccess reads the item
+    std::deque<OSStatus> addFails;
+    KeychainStoreResult result;
+    Calls calls;
+    std::optional<std::string> left;
+  };
+  const Calls replaced{"copyMatchingWithoutUI", "remove", "add"};
+  const Calls putBack{"copyMatchingWithoutUI", "remove", "add", "add"};
+  const std::vector<Row> rows = {
+      {errSecSuccess, {}, {true, 0}, replaced, "new"},
+      {errSecSuccess, {errSecDiskFull}, {false, errSecDiskFull}, putBack, "old"},
+      {errSecInteractionNotAllowed, {}, {true, 0}, replaced, "new"},
+      {errSecAuthFailed, {}, {true, 0}, replaced, "new"},
+      {errSecInteractionNotAllowed, {errSecDiskFull}, {false, errSecDiskFull}, replaced,
+       std::nullopt},
+      {errSecNotAvailable, {}, {false, errSecNotAvailable}, {"copyMatchingWithoutUI"}, "old"},
+  };
+  store->readsWithoutUI = true;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.read);
+    store->calls.clear();
+    put("svc", "k", "old");
+    if (row.read != errSecSuccess) store->failNextCopy = {row.read};
+    store->failNextAdd = row.addFails;
+    EXPECT_EQ(manager.storeInKeychain("k", "new", "svc"), row.result);
+    EXPECT_EQ(store->calls, row.calls);
+    EXPECT_EQ(stored("svc", "k"), row.left);
   }
 }
 

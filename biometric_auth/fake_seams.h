@@ -176,7 +176,8 @@ class FakeKeychainStore {
 
   std::map<Identity, std::string> items;
   std::deque<OSStatus> failNextAdd, failNextUpdate, failNextCopy, failNextRemove;
-  std::vector<std::string> calls;  // "add", "update", "copyMatching", "remove"
+  std::vector<std::string> calls;  // "add", "update", "copyMatching", "remove", ...
+  bool readsWithoutUI = false;     // offers copyMatchingWithoutUI (failNextCopy applies)
   int operationDepth = 0;          // open beginOperation() brackets
   int callsOutsideOperations = 0;  // calls made outside any bracket
 
@@ -207,12 +208,13 @@ class FakeKeychainStore {
   }
   OSStatus copyMatching(std::string_view service, std::string_view account, std::string& out) {
     std::lock_guard lock(mutex_);
-    record("copyMatching");
-    if (auto forced = takeForced(failNextCopy)) return *forced;
-    auto it = items.find(identity(service, account));
-    if (it == items.end()) return errSecItemNotFound;
-    out = it->second;
-    return errSecSuccess;
+    return read("copyMatching", service, account, out);
+  }
+  std::optional<OSStatus> copyMatchingWithoutUI(std::string_view service,
+                                                std::string_view account, std::string& out) {
+    std::lock_guard lock(mutex_);
+    if (!readsWithoutUI) return std::nullopt;
+    return read("copyMatchingWithoutUI", service, account, out);
   }
   OSStatus remove(std::string_view service, std::string_view account) {
     std::lock_guard lock(mutex_);
@@ -225,6 +227,15 @@ class FakeKeychainStore {
   void record(const char* call) {
     calls.emplace_back(call);
     if (operationDepth == 0) ++callsOutsideOperations;
+  }
+  OSStatus read(const char* call, std::string_view service, std::string_view account,
+                std::string& out) {
+    record(call);
+    if (auto forced = takeForced(failNextCopy)) return *forced;
+    auto it = items.find(identity(service, account));
+    if (it == items.end()) return errSecItemNotFound;
+    out = it->second;
+    return errSecSuccess;
   }
   static Identity identity(std::string_view service, std::string_view account) {
     return {std::string(service), std::string(account)};
@@ -254,6 +265,11 @@ class FakeKeychainItems : public KeychainItems {
   OSStatus copyMatching(std::string_view service, std::string_view account,
                         std::string& data_out) override {
     return store_->copyMatching(service, account, data_out);
+  }
+  std::optional<OSStatus> copyMatchingWithoutUI(std::string_view service,
+                                                std::string_view account,
+                                                std::string& data_out) override {
+    return store_->copyMatchingWithoutUI(service, account, data_out);
   }
   OSStatus remove(std::string_view service, std::string_view account) override {
     return store_->remove(service, account);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,7 @@ inline constexpr OSStatus errSecSuccess = 0;
 inline constexpr OSStatus errSecUserCanceled = -128;
 inline constexpr OSStatus errSecParam = -50;
 inline constexpr OSStatus errSecNotAvailable = -25291;
+inline constexpr OSStatus errSecAuthFailed = -25293;
 inline constexpr OSStatus errSecDuplicateItem = -25299;
 inline constexpr OSStatus errSecItemNotFound = -25300;
 inline constexpr OSStatus errSecInteractionNotAllowed = -25308;
@@ -33,6 +35,15 @@ class KeychainItems {
   // Copies the data of one matching item into `data_out`.
   virtual OSStatus copyMatching(std::string_view service, std::string_view account,
                                 std::string& data_out) = 0;
+  // The same read, showing no UI whatever the item needs: for a read the
+  // caller can do without. errSecInteractionNotAllowed or errSecAuthFailed
+  // when only a person could release the data. Absent where the keychain has
+  // no such read (its copyMatching may then ask, to unlock, within limits).
+  virtual std::optional<OSStatus> copyMatchingWithoutUI(std::string_view /*service*/,
+                                                        std::string_view /*account*/,
+                                                        std::string& /*data_out*/) {
+    return std::nullopt;
+  }
   // Deletes every matching item; errSecItemNotFound when none matched.
   virtual OSStatus remove(std::string_view service, std::string_view account) = 0;
 

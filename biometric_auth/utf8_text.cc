@@ -48,6 +48,15 @@ Sequence readSequence(std::string_view bytes, std::size_t at) {
   return {true, length};
 }
 
+// The code point of the well-formed sequence of `length` bytes at `at`.
+char32_t decodeSequence(std::string_view bytes, std::size_t at, std::size_t length) {
+  const auto byteAt = [&](std::size_t i) { return static_cast<unsigned char>(bytes[at + i]); };
+  static constexpr unsigned char kLeadBits[] = {0x7F, 0x1F, 0x0F, 0x07};
+  char32_t codePoint = byteAt(0) & kLeadBits[length - 1];
+  for (std::size_t i = 1; i < length; ++i) codePoint = (codePoint << 6) | (byteAt(i) & 0x3F);
+  return codePoint;
+}
+
 }  // namespace
 
 bool isWellFormedUtf8(std::string_view bytes) {
@@ -72,6 +81,25 @@ std::string repairUtf8(std::string_view bytes) {
     at += sequence.length;
   }
   return text;
+}
+
+std::optional<std::vector<std::uint16_t>> utf16FromUtf8(std::string_view bytes) {
+  std::vector<std::uint16_t> units;
+  units.reserve(bytes.size());
+  for (std::size_t at = 0; at < bytes.size();) {
+    const Sequence sequence = readSequence(bytes, at);
+    if (!sequence.wellFormed) return std::nullopt;
+    const char32_t codePoint = decodeSequence(bytes, at, sequence.length);
+    if (codePoint < 0x10000) {
+      units.push_back(static_cast<std::uint16_t>(codePoint));
+    } else {
+      const char32_t offset = codePoint - 0x10000;
+      units.push_back(static_cast<std::uint16_t>(0xD800 + (offset >> 10)));
+      units.push_back(static_cast<std::uint16_t>(0xDC00 + (offset & 0x3FF)));
+    }
+    at += sequence.length;
+  }
+  return units;
 }
 
 }  // namespace vk::biometric

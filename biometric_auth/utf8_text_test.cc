@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +62,37 @@ TEST(Utf8TextTest, EmbeddedNulIsWellFormed) {
   const std::string withNul("a\0b", 3);
   EXPECT_TRUE(isWellFormedUtf8(withNul));
   EXPECT_EQ(repairUtf8(withNul), withNul);
+}
+
+TEST(Utf8TextTest, Utf16KeepsEveryCodePoint) {
+  using Units = std::vector<std::uint16_t>;
+  struct Utf16Row {
+    std::string input;
+    std::optional<Units> units;
+  };
+  const std::vector<Utf16Row> rows = {
+      {"", Units{}},
+      {"x", Units{0x78}},
+      // A leading U+FEFF is a character of the name, not a byte-order mark.
+      {"\xEF\xBB\xBFx", Units{0xFEFF, 0x78}},
+      {"\xEF\xBB\xBF", Units{0xFEFF}},
+      {"x\xEF\xBB\xBF", Units{0x78, 0xFEFF}},
+      {std::string("a\0b", 3), Units{0x61, 0x00, 0x62}},
+      {"\xC3\xA9", Units{0xE9}},
+      {"\xE2\x82\xAC", Units{0x20AC}},
+      {"\xEF\xBF\xBF", Units{0xFFFF}},
+      {"\xF0\x90\x80\x80", Units{0xD800, 0xDC00}},
+      {"\xF0\x9F\x94\x91", Units{0xD83D, 0xDD11}},
+      {"\xF4\x8F\xBF\xBF", Units{0xDBFF, 0xDFFF}},
+      // Ill-formed input gives nothing rather than a different name.
+      {"\xC0\xAF", std::nullopt},
+      {"\xED\xA0\x80", std::nullopt},
+      {"x\xF0\x9F\x94", std::nullopt},
+      {"\xF4\x90\x80\x80", std::nullopt},
+  };
+  for (const Utf16Row& row : rows) {
+    EXPECT_EQ(utf16FromUtf8(row.input), row.units) << ::testing::PrintToString(row.input);
+  }
 }
 
 }  // namespace

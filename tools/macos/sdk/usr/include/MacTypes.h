@@ -1,7 +1,8 @@
 /* <MacTypes.h>: the fixed-width names and status type of Apple's C APIs.
  * OSStatus is a signed 32-bit integer.
- * Follows: developer.apple.com/documentation/kernel/osstatus and
- * developer.apple.com/documentation/kernel/boolean. */
+ * Follows: developer.apple.com/documentation/kernel/osstatus,
+ * developer.apple.com/documentation/kernel/boolean and, for UniChar,
+ * developer.apple.com/documentation/foundation/unichar (UTF-16 code units). */
 #ifndef VK_SDK_MACTYPES_H
 #define VK_SDK_MACTYPES_H
 
@@ -18,6 +19,7 @@ typedef int64_t SInt64;
 typedef SInt32 OSStatus;
 typedef SInt16 OSErr;
 typedef unsigned char Boolean;
+typedef UInt16 UniChar; /* unsure: the pages show Foundation's unichar, not UniChar */
 typedef UInt32 FourCharCode;
 typedef FourCharCode OSType;
 

@@ -2,8 +2,9 @@
  * their toll-free bridges to Foundation classes (so ARC demands __bridge
  * casts between them), and the ownership calls.
  * Follows: developer.apple.com/documentation/corefoundation/cftyperef,
- * developer.apple.com/documentation/corefoundation/cfdictionary and
- * developer.apple.com/documentation/corefoundation/1521153-cfrelease. */
+ * developer.apple.com/documentation/corefoundation/cfdictionary,
+ * developer.apple.com/documentation/corefoundation/1521153-cfrelease and
+ * developer.apple.com/documentation/corefoundation/cfstringcreatewithcharacters(_:_:_:). */
 #ifndef VK_SDK_COREFOUNDATION_H
 #define VK_SDK_COREFOUNDATION_H
 
@@ -64,6 +65,8 @@ CFDataRef CFDataCreate(CFAllocatorRef allocator, const UInt8 *bytes, CFIndex len
 CFStringRef CFStringCreateWithBytes(CFAllocatorRef alloc, const UInt8 *bytes, CFIndex numBytes,
                                     CFStringEncoding encoding, Boolean isExternalRepresentation)
     CF_RETURNS_RETAINED;
+CFStringRef CFStringCreateWithCharacters(CFAllocatorRef alloc, const UniChar *chars,
+                                         CFIndex numChars) CF_RETURNS_RETAINED;
 const void *CFDictionaryGetValue(CFDictionaryRef theDict, const void *key);
 
 #ifdef __cplusplus
