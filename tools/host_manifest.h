@@ -120,7 +120,8 @@ Result<void> validate_host_name(std::string_view name);
 Result<void> validate_host_path(std::string_view path);
 // "chrome-extension://" followed by a 32-letter ID in a–p and "/".
 Result<void> validate_allowed_origin(std::string_view origin);
-// A non-empty Firefox add-on ID in valid UTF-8.
+// A Firefox add-on ID as Firefox accepts one: name@domain (letters, digits,
+// "-", "." and "_"; the name may be empty) or a {GUID}.
 Result<void> validate_allowed_extension(std::string_view id);
 // Valid UTF-8; the browsers show it, nothing else reads it.
 Result<void> validate_description(std::string_view description);
