@@ -18,8 +18,10 @@
 #include "native_messaging/json.h"
 #include "native_messaging/result.h"
 #include "native_messaging/unique_fd.h"
+#include "tools/anchored_files.h"
 #include "tools/browser_sandbox.h"
 #include "tools/host_manifest.h"
+#include "tools/terminal_text.h"
 
 namespace vk {
 namespace {
@@ -29,6 +31,8 @@ constexpr std::string_view kDefaultHostName = "com.tarnwick.vellumkeep";
 constexpr std::string_view kDefaultDescription = "Tarnwick password manager native-messaging host";
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
+// A manifest is a few hundred bytes; anything far larger is not one of ours.
+constexpr std::size_t kManifestLimit = 64 * 1024;
 
 constexpr std::string_view kUsage =
     "Usage: vk-install-host-manifest install|list|remove [options]\n"
@@ -57,6 +61,8 @@ constexpr std::string_view kUsage =
     "                          $CHROME_CONFIG_HOME and $XDG_CONFIG_HOME are not used)\n"
     "  --root=DIR              prefix for machine-wide locations (default /)\n"
     "  --dry-run               print what would be written or removed; change nothing\n"
+    "  --force                 install even where a folder on the way is owned or\n"
+    "                          writable by other users (install)\n"
     "  --help                  show this text\n"
     "\n"
     "Browsers:\n";
@@ -90,6 +96,7 @@ struct Options {
   std::vector<std::string> allowed_origins;
   std::vector<std::string> allowed_extensions;
   bool dry_run = false;
+  bool force = false;
   bool help = false;
 };
 
@@ -176,6 +183,8 @@ Result<Options> parse_options(int argc, char** argv) {
       status = flag(options.help);
     } else if (key == "--dry-run") {
       status = flag(options.dry_run);
+    } else if (key == "--force") {
+      status = flag(options.force);
     } else if (key == "--user" || key == "--system") {
       status = flag(set);
       const Scope scope = key == "--user" ? Scope::user : Scope::system;
@@ -258,61 +267,12 @@ bool exists(const std::string& path) {
   return lstat(path.c_str(), &info) == 0;
 }
 
-std::string parent_of(const std::string& path) {
-  const std::size_t slash = path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// mkdir -p with mode 0755.
-Result<void> make_directories(const std::string& path) {
-  if (path.empty() || is_directory(path)) return {};
-  if (auto parent = make_directories(parent_of(path)); !parent) return parent;
-  if (mkdir(path.c_str(), 0755) != 0 && !(errno == EEXIST && is_directory(path))) {
-    // Something other than a directory is in the way.
-    const int code = errno == EEXIST ? ENOTDIR : errno;
-    return Error::from_errno(code).prefixed("cannot create directory " + path + ": ");
-  }
-  return {};
-}
-
-// Writes beside the target and renames over it, so a browser never reads a
-// half-written manifest and a failed write keeps the previous one.
-Result<void> write_file_atomically(const std::string& path, std::string_view text) {
-  std::string temporary = parent_of(path) + "/.vk-manifest.XXXXXX";
-  UniqueFd fd(mkostemp(temporary.data(), O_CLOEXEC));
-  if (!fd.valid()) return Error::from_errno(errno).prefixed("cannot write " + path + ": ");
-  Result<void> status;
-  if (fchmod(fd.get(), 0644) != 0) status = Error::from_errno(errno);
-  if (status) status = write_all(fd.get(), text);
-  if (status && fsync(fd.get()) != 0) status = Error::from_errno(errno);
-  if (status) status = fd.close();
-  if (status && rename(temporary.c_str(), path.c_str()) != 0) status = Error::from_errno(errno);
-  if (!status) {
-    unlink(temporary.c_str());
-    return std::move(status).error().prefixed("cannot write " + path + ": ");
-  }
-  return {};
-}
-
-Result<std::string> read_small_file(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd.valid()) return Error::from_errno(errno);
-  std::string text;
-  char buffer[4096];
-  while (true) {
-    auto got = read_some(fd.get(), buffer);
-    if (!got) return std::move(got).error();
-    if (*got == 0) return text;
-    text.append(buffer, *got);
-  }
-}
-
 // Everything a run needs to know about where manifests go.
 struct Places {
   LocationBase base;
   ConfigHome config;  // used only for Chromium-family per-user folders on Linux
+  std::optional<uid_t> home_uid;  // the home's owner, when it exists
+  std::optional<gid_t> home_gid;
 };
 
 Places find_places(const Options& options) {
@@ -325,7 +285,43 @@ Places find_places(const Options& options) {
         chromium_config_home(std::getenv("CHROME_CONFIG_HOME"), std::getenv("XDG_CONFIG_HOME"));
     places.base.config_home = places.config.path;
   }
+  struct stat info {};
+  if (!places.base.home.empty() && stat(places.base.home.c_str(), &info) == 0) {
+    places.home_uid = info.st_uid;
+    places.home_gid = info.st_gid;
+  }
   return places;
+}
+
+// Below which folder `directory` is reached without following links, what
+// the folders and files made there get, and whose folders on the way may be.
+struct Anchor {
+  std::string base;
+  NewEntries entries;
+  std::vector<uid_t> trusted;  // owners besides root and the effective user
+};
+
+Anchor anchor_of(const std::string& directory, const Places& places) {
+  const std::string& home = places.base.home;
+  const std::string& config = places.base.config_home;
+  Anchor anchor;
+  if (!config.empty() && path_is_within(directory, config)) {
+    anchor.base = config;
+  } else if (!home.empty() && path_is_within(directory, home)) {
+    anchor.base = home;
+  } else {
+    anchor.base = path_is_within(directory, places.base.root) ? places.base.root : "/";
+    return anchor;
+  }
+  // A home's folders are its owner's alone; root installing for them hands
+  // over what it makes.
+  anchor.entries.folder_mode = 0700;
+  if (places.home_uid) anchor.trusted.push_back(*places.home_uid);
+  if (geteuid() == 0 && places.home_uid && *places.home_uid != 0) {
+    anchor.entries.uid = places.home_uid;
+    anchor.entries.gid = places.home_gid;
+  }
+  return anchor;
 }
 
 // One folder set the run reads or writes, and what to call it in reports.
@@ -486,16 +482,17 @@ void report_config_home(const Places& places, const std::vector<Target>& targets
 
 // The host a manifest names and whether the browser can start it: missing,
 // not executable, or out of its sandbox's sight.
-std::string describe_manifest(const std::string& path, const Target& target, const Places& places) {
-  auto text = read_small_file(path);
-  if (!text) return "(unreadable: " + text.error().text() + ")";
+std::string describe_manifest(int folder, const std::string& file, const Target& target,
+                              const Places& places) {
+  auto text = read_small_file(folder, file, kManifestLimit);
+  if (!text) return "(" + describe_read_failure(text.error(), kManifestLimit) + ")";
   auto value = parse_json(*text);
   if (!value) return "(not JSON: " + value.error().display() + ")";
   const std::optional<JsonValue> host = value->member("path");
   const std::optional<std::string> path_text = host ? host->as_string() : std::nullopt;
   if (!path_text) return "(no \"path\")";
   const std::string& host_path = *path_text;
-  std::string description = "-> " + host_path;
+  std::string description = "-> " + printable(host_path);
   if (target.sandbox && !sandbox_can_start(*target.sandbox, host_path)) {
     const std::string kind(sandbox_kind_name(target.sandbox->kind));
     return description + " (outside the " + kind + ")";
@@ -575,6 +572,28 @@ int run_install(const Options& options, const Places& places) {
     return kExitUsage;
   }
 
+  // Chrome's channels share their machine-wide folder: each is written once.
+  std::vector<std::pair<const Target*, std::string>> writes;
+  std::set<std::string> planned;
+  for (const Target& target : targets) {
+    for (std::size_t i = 0; i < target.directories.size(); ++i) {
+      const std::string& directory = target.directories[i];
+      // Alternative locations are written only where that browser build lives.
+      if (i > 0 && !is_directory(parent_folder(directory))) continue;
+      if (planned.insert(directory).second) writes.emplace_back(&target, directory);
+    }
+  }
+  // Whoever can change a folder on the way chooses what the browser runs.
+  std::set<std::string> unsafe;
+  for (const auto& [target, directory] : writes) {
+    const Anchor anchor = anchor_of(directory, places);
+    if (auto problem = find_unsafe_folder(directory, anchor.trusted)) unsafe.insert(*problem);
+  }
+  for (const std::string& problem : unsafe) {
+    print_error(options.force ? "warning: " + problem : problem + "; --force installs anyway");
+  }
+  if (!unsafe.empty() && !options.force) return kExitUsage;
+
   if (access(options.host_path->c_str(), X_OK) != 0) {
     print_error("warning: " + *options.host_path + " is not an executable file on this system");
   }
@@ -582,29 +601,26 @@ int run_install(const Options& options, const Places& places) {
 
   const ManifestContent content{options.name, options.description, *options.host_path,
                                 options.allowed_origins, options.allowed_extensions};
+  const std::string file = manifest_file_name(options.name);
   int status = 0;
-  std::set<std::string> written;  // Chrome's channels share their machine-wide folder
-  for (const Target& target : targets) {
-    const std::string text = manifest_text(target.format, content);
-    for (std::size_t i = 0; i < target.directories.size(); ++i) {
-      const std::string& directory = target.directories[i];
-      // Alternative locations are written only where that browser build lives.
-      if (i > 0 && !is_directory(parent_of(directory))) continue;
-      const std::string path = join_path(directory, manifest_file_name(options.name));
-      if (!written.insert(path).second) continue;
-      if (options.dry_run) {
-        print_out("would write " + path + "\n" + text);
-        continue;
-      }
-      Result<void> done = make_directories(directory);
-      if (done) done = write_file_atomically(path, text);
-      if (!done) {
-        print_error(done.error().text());
-        status = kExitFailure;
-        continue;
-      }
-      print_out("wrote " + path + "\n");
+  for (const auto& [target, directory] : writes) {
+    const std::string text = manifest_text(target->format, content);
+    const std::string path = join_path(directory, file);
+    if (options.dry_run) {
+      print_out("would write " + path + "\n" + text);
+      continue;
     }
+    const Anchor anchor = anchor_of(directory, places);
+    std::vector<std::string> made;
+    auto folder = make_folder_below(anchor.base, directory, anchor.entries, made);
+    Result<void> done = folder ? replace_file(folder->get(), file, text, anchor.entries, 0644)
+                               : Result<void>(std::move(folder).error());
+    if (!done) {
+      print_error(folder ? "cannot write " + path + ": " + done.error().text() : done.error().text());
+      status = kExitFailure;
+      continue;
+    }
+    print_out("wrote " + path + "\n");
   }
   if (options.manifest_dir) {
     if (targets.front().sandbox) print_out(proxied_environment_note());
@@ -626,17 +642,26 @@ std::vector<Target> existing_locations(const Options& options, const Places& pla
   return named_targets(options, places, scopes, nullptr);
 }
 
-// Calls `visit` once per manifest file found in `targets`.
+// Calls `visit` once per manifest file found in `targets`, with its open
+// folder, or with the error that kept a folder from being looked into.
 template <class Visit>
-bool for_each_manifest(const Options& options, const std::vector<Target>& targets, Visit visit) {
+bool for_each_manifest(const Options& options, const Places& places,
+                       const std::vector<Target>& targets, Visit visit) {
   bool found = false;
   std::set<std::string> seen;
+  const std::string file = manifest_file_name(options.name);
   for (const Target& target : targets) {
     for (const std::string& directory : target.directories) {
-      const std::string path = join_path(directory, manifest_file_name(options.name));
-      if (!seen.insert(path).second || !exists(path)) continue;
+      const std::string path = join_path(directory, file);
+      if (!seen.insert(path).second) continue;
+      auto folder = open_folder_below(anchor_of(directory, places).base, directory);
+      if (!folder) {
+        visit(target, path, -1, &folder.error());
+        continue;
+      }
+      if (!*folder || !has_entry((*folder)->get(), file)) continue;
       found = true;
-      visit(target, path);
+      visit(target, path, (*folder)->get(), nullptr);
     }
   }
   return found;
@@ -648,25 +673,35 @@ int run_list(const Options& options, const Places& places) {
     for (Target& flatpak : flatpak_targets(options, places)) targets.push_back(std::move(flatpak));
   }
   report_config_home(places, targets);
-  const bool found =
-      for_each_manifest(options, targets, [&](const Target& target, const std::string& path) {
-        print_out(target_label(target) + " " + path + " " +
-                  describe_manifest(path, target, places) + "\n");
+  int status = 0;
+  const std::string file = manifest_file_name(options.name);
+  const bool found = for_each_manifest(
+      options, places, targets,
+      [&](const Target& target, const std::string& path, int folder, const Error* error) {
+        const std::string shown = error != nullptr ? "(" + error->text() + ")"
+                                                   : describe_manifest(folder, file, target, places);
+        if (error != nullptr) status = kExitFailure;
+        print_out(target_label(target) + " " + path + " " + shown + "\n");
       });
-  if (!found) print_out("no " + manifest_file_name(options.name) + " manifest installed\n");
-  return 0;
+  if (!found && status == 0) print_out("no " + file + " manifest installed\n");
+  return status;
 }
 
 int run_remove(const Options& options, const Places& places) {
   const std::vector<Target> targets = existing_locations(options, places, false);
   report_config_home(places, targets);
   int status = 0;
-  const bool found =
-      for_each_manifest(options, targets, [&](const Target&, const std::string& path) {
-        if (options.dry_run) {
+  const std::string file = manifest_file_name(options.name);
+  const bool found = for_each_manifest(
+      options, places, targets,
+      [&](const Target&, const std::string& path, int folder, const Error* error) {
+        if (error != nullptr) {
+          print_error(error->text());
+          status = kExitFailure;
+        } else if (options.dry_run) {
           print_out("would remove " + path + "\n");
-        } else if (unlink(path.c_str()) != 0) {
-          print_error(Error::from_errno(errno).prefixed("cannot remove " + path + ": ").text());
+        } else if (auto removed = remove_entry(folder, file); !removed) {
+          print_error(removed.error().prefixed("cannot remove " + path + ": ").text());
           status = kExitFailure;
         } else {
           print_out("removed " + path + "\n");

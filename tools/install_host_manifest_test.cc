@@ -1,5 +1,6 @@
 // Runs the installer as a child process against a fake home and root.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -49,9 +51,11 @@ class InstallerTest : public ::testing::Test {
   fs::path home() const { return dir_ / "home"; }
   fs::path root() const { return dir_ / "root"; }
 
-  // Runs the installer with `args`; with `env`, in exactly that environment.
+  // Runs the installer with `args`; with `env`, in exactly that environment;
+  // with `mask`, under that umask.
   Outcome run(std::vector<std::string> args,
-              const std::optional<std::vector<std::string>>& env = std::nullopt) const {
+              const std::optional<std::vector<std::string>>& env = std::nullopt,
+              std::optional<mode_t> mask = std::nullopt) const {
     args.insert(args.begin(), VK_INSTALLER_PATH);
     std::vector<std::string> environment = env.value_or(std::vector<std::string>{});
     const fs::path out = dir_ / "stdout";
@@ -62,6 +66,9 @@ class InstallerTest : public ::testing::Test {
       const int err_fd = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       dup2(out_fd, 1);
       dup2(err_fd, 2);
+      if (mask) umask(*mask);
+      // A hang fails the test instead of stopping the suite.
+      alarm(30);
       std::vector<char*> argv;
       for (auto& arg : args) argv.push_back(arg.data());
       argv.push_back(nullptr);
@@ -602,6 +609,202 @@ TEST_F(InstallerTest, ListMarksHostsTheBrowserCannotStart) {
   const Outcome removed = run(base_args("remove", "linux"));
   EXPECT_EQ(std::count(removed.out.begin(), removed.out.end(), '\n'), 4);
   EXPECT_TRUE(fs::exists(flatpak / ".mozilla/native-messaging-hosts" / kFile));
+}
+
+struct LinkCase {
+  std::string name;
+  std::string link;  // relative to the test directory; made a link to "elsewhere"
+  std::vector<std::string> args;
+  int status;
+  std::string out;
+  std::string err;
+};
+
+// A link planted below the home (by the user whose home it is, when root
+// installs for them, or by a sandboxed browser in its own folder) never
+// redirects a write, a removal or a read.
+TEST_F(InstallerTest, LinksBelowTheHomeAreNeverFollowed) {
+  const std::string h = home().string();
+  const std::string p = "vk-install-host-manifest: ";
+  const std::string not_followed = ": it is a symbolic link, and none is followed below " + h;
+  const std::string chrome = h + "/.config/google-chrome/NativeMessagingHosts";
+  const std::string chromium = h + "/.config/chromium/NativeMessagingHosts";
+  const LinkCase cases[] = {
+      {"install through a linked manifest folder", "home/.config/google-chrome/NativeMessagingHosts",
+       install_args("linux", {"--browser=chrome"}), 1, "",
+       p + "cannot create directory " + chrome + not_followed + "\n"},
+      {"install through a linked browser folder", "home/.mozilla", install_args("linux", {"--browser=firefox"}),
+       1, "", p + "cannot create directory " + h + "/.mozilla" + not_followed + "\n"},
+      {"remove through a linked folder", "home/.config/chromium/NativeMessagingHosts",
+       base_args("remove", "linux", {"--browser=chromium"}), 1, "no " + kFile + " manifest to remove\n",
+       p + "cannot open directory " + chromium + not_followed + "\n"},
+      {"list through a linked folder", "home/.config/chromium/NativeMessagingHosts",
+       base_args("list", "linux", {"--browser=chromium", "--user"}), 1,
+       "chromium user " + chromium + "/" + kFile + " (cannot open directory " + chromium + not_followed + ")\n",
+       ""},
+      // Holds already: the link itself is replaced, not what it names.
+      {"install over a linked manifest", "home/.config/chromium/NativeMessagingHosts/" + kFile,
+       install_args("linux", {"--browser=chromium"}), 0, "wrote " + chromium + "/" + kFile + "\n", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home());
+    fs::remove_all(dir_ / "elsewhere");
+    fs::create_directories(dir_ / "elsewhere");
+    std::ofstream(dir_ / "elsewhere" / kFile) << "decoy";
+    const fs::path link = dir_ / c.link;
+    fs::create_directories(link.parent_path());
+    const fs::path target = c.link.ends_with(kFile) ? dir_ / "elsewhere" / kFile : dir_ / "elsewhere";
+    fs::create_symlink(target, link);
+
+    const Outcome outcome = run(c.args);
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(outcome.out, c.out);
+    EXPECT_EQ(outcome.err, c.err);
+    EXPECT_EQ(read_file(dir_ / "elsewhere" / kFile), "decoy");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_ / "elsewhere"), fs::directory_iterator()), 1);
+  }
+}
+
+struct UnsafeFolderCase {
+  std::string name;
+  std::string folder;  // relative to the test directory, made beforehand
+  fs::perms mode;
+  bool other_owner;  // given to uid 65534 (needs root)
+  std::vector<std::string> extra;
+  int status;
+  std::string err;
+};
+
+// Whoever can replace a folder on the way to a manifest chooses the program
+// the browser starts.
+TEST_F(InstallerTest, UnsafeFoldersAreRefusedUnlessForced) {
+  const std::string h = home().string();
+  const std::string p = "vk-install-host-manifest: ";
+  const std::string others = "), who could change the program browsers start; run chmod go-w on it";
+  const std::string refused = "; --force installs anyway\n";
+  const std::string firefox = "--browser=firefox";
+  const auto all = fs::perms::all;
+  const auto group_writable = fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read |
+                              fs::perms::others_exec;
+  const UnsafeFolderCase cases[] = {
+      {"world-writable", "home/.mozilla", all, false, {firefox}, 2,
+       p + h + "/.mozilla is writable by others (mode 0777" + others + refused},
+      {"group-writable custom folder", "home/portable", group_writable, false,
+       {"--manifest-dir=" + h + "/portable/hosts", "--format=firefox"}, 2,
+       p + h + "/portable is writable by its group (mode 0775), whose members could change the "
+           "program browsers start; run chmod g-w on it" + refused},
+      {"forced", "home/.mozilla", all, false, {firefox, "--force"}, 0,
+       p + "warning: " + h + "/.mozilla is writable by others (mode 0777" + others + "\n"},
+      {"sticky, like /tmp", "home/.mozilla", all | fs::perms::sticky_bit, false, {firefox}, 0, ""},
+      {"another user's", "home/.mozilla", fs::perms::owner_all, true, {firefox}, 2,
+       p + h + "/.mozilla belongs to uid 65534, who could change the program browsers start" + refused},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.other_owner && geteuid() != 0) continue;
+    fs::remove_all(home());
+    fs::create_directories(dir_ / c.folder);
+    fs::permissions(dir_ / c.folder, c.mode);
+    if (c.other_owner) {
+      ASSERT_EQ(chown((dir_ / c.folder).c_str(), 65534, 65534), 0);
+    }
+    const Outcome outcome = run(install_args("linux", c.extra));
+    EXPECT_EQ(outcome.status, c.status);
+    EXPECT_EQ(outcome.err, c.err);
+    EXPECT_EQ(outcome.out.starts_with("wrote "), c.status == 0) << outcome.out;
+  }
+}
+
+struct ModeCase {
+  mode_t mask;
+  bool home_of_another;  // root installs into the home of uid 65534
+  std::vector<std::string> extra;
+  std::vector<std::string> folders;  // made by the install, relative to the test directory
+  std::string manifest;
+};
+
+// Browsers read machine-wide folders as other users; a home's folders are
+// its owner's alone. Neither depends on the installer's umask.
+TEST_F(InstallerTest, ModesDoNotDependOnTheUmask) {
+  const auto info_of = [](const fs::path& path) {
+    struct stat info {};
+    EXPECT_EQ(lstat(path.c_str(), &info), 0) << path;
+    return info;
+  };
+  const ModeCase cases[] = {
+      {077, false, {"--system", "--browser=chromium"},
+       {"root/etc", "root/etc/chromium", "root/etc/chromium/native-messaging-hosts"},
+       "root/etc/chromium/native-messaging-hosts/" + kFile},
+      {0, false, {"--browser=firefox"},
+       {"home/.mozilla", "home/.mozilla/native-messaging-hosts"},
+       "home/.mozilla/native-messaging-hosts/" + kFile},
+      {022, true, {"--browser=firefox"},
+       {"home/.mozilla", "home/.mozilla/native-messaging-hosts"},
+       "home/.mozilla/native-messaging-hosts/" + kFile},
+      {022, false, {"--browser=chrome"},
+       {"home/.config", "home/.config/google-chrome", "home/.config/google-chrome/NativeMessagingHosts"},
+       "home/.config/google-chrome/NativeMessagingHosts/" + kFile},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.manifest);
+    if (c.home_of_another && geteuid() != 0) continue;
+    fs::remove_all(home());
+    fs::remove_all(root());
+    fs::create_directories(home());
+    fs::create_directories(root());
+    const uid_t owner = c.home_of_another ? 65534 : geteuid();
+    ASSERT_EQ(chown(home().c_str(), owner, owner), 0);
+    const Outcome outcome = run(install_args("linux", c.extra), std::nullopt, c.mask);
+    ASSERT_EQ(outcome.status, 0) << outcome.err;
+    const mode_t folder_mode = c.folders.front().starts_with("root/") ? 0755 : 0700;
+    for (const auto& folder : c.folders) {
+      EXPECT_EQ(info_of(dir_ / folder).st_mode & 07777, folder_mode) << folder;
+      if (!folder.starts_with("root/")) {
+        EXPECT_EQ(info_of(dir_ / folder).st_uid, owner) << folder;
+      }
+    }
+    EXPECT_EQ(info_of(dir_ / c.manifest).st_mode & 07777, 0644u);
+    EXPECT_EQ(info_of(dir_ / c.manifest).st_uid, c.home_of_another ? owner : geteuid());
+  }
+}
+
+struct UntrustedManifestCase {
+  std::string name;
+  std::function<void(const fs::path&)> plant;  // makes the manifest at this path
+  std::string shown;                           // after the path on the list line
+};
+
+// Sandboxed browsers write their own folders, and anyone may have written a
+// folder list looks into: what it finds is read safely and shown inert.
+TEST_F(InstallerTest, ListNeverTrustsWhatItReads) {
+  const UntrustedManifestCase cases[] = {
+      {"a FIFO", [](const fs::path& path) { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); },
+       " (not a regular file)"},
+      {"a folder", [](const fs::path& path) { fs::create_directory(path); }, " (not a regular file)"},
+      {"a link to /dev/zero", [](const fs::path& path) { fs::create_symlink("/dev/zero", path); },
+       " (a symbolic link, not followed)"},
+      {"a large file",
+       [](const fs::path& path) {
+         std::ofstream(path) << "{\"path\":\"" << std::string(65536, 'a') << "\"}";
+       },
+       " (larger than 65536 bytes)"},
+      {"terminal controls in the host",
+       [](const fs::path& path) {
+         std::ofstream(path) << R"({"path":"/opt/\u001b]0;owned\u0007\u009b\\x/host"})";
+       },
+       R"( -> /opt/\x1b]0;owned\x07\u009b\\x/host (missing))"},
+  };
+  const fs::path folder = home() / ".mozilla/native-messaging-hosts";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    fs::remove_all(home());
+    fs::create_directories(folder);
+    c.plant(folder / kFile);
+    const Outcome outcome = run(base_args("list", "linux", {"--browser=firefox", "--user"}));
+    EXPECT_NE(outcome.status, -1) << "killed";
+    EXPECT_EQ(outcome.out, "firefox user " + (folder / kFile).string() + c.shown + "\n");
+  }
 }
 
 }  // namespace
