@@ -229,6 +229,10 @@ Result<void> validate_allowed_origin(std::string_view origin) {
   return {};
 }
 
+std::string extension_origin(std::string_view id) {
+  return std::string(kChromeExtensionScheme) + std::string(id) + "/";
+}
+
 Result<void> validate_allowed_extension(std::string_view id) {
   if (id.empty()) return Error("empty Firefox extension ID");
   // Firefox's own rule: {GUID} in hex digits, or name@domain.
@@ -270,18 +274,35 @@ JsonValue build_manifest(ManifestFormat format, const ManifestContent& content) 
   manifest.set("description", JsonValue(content.description));
   manifest.set("path", JsonValue(content.host_path));
   manifest.set("type", JsonValue("stdio"));
-  if (format == ManifestFormat::chromium) {
-    manifest.set("allowed_origins", string_array(content.allowed_origins));
-  } else {
-    manifest.set("allowed_extensions", string_array(content.allowed_extensions));
-  }
+  const auto& allowed = format == ManifestFormat::chromium ? content.allowed_origins
+                                                           : content.allowed_extensions;
+  manifest.set(std::string(allow_list_key(format)), string_array(allowed));
   return JsonValue(std::move(manifest));
 }
 
 std::string manifest_text(ManifestFormat format, const ManifestContent& content) {
-  std::string text = serialize_json(build_manifest(format, content));
+  return manifest_text(build_manifest(format, content));
+}
+
+std::string manifest_text(const JsonValue& manifest) {
+  std::string text = serialize_json(manifest);
   text += '\n';
   return text;
+}
+
+std::string_view allow_list_key(ManifestFormat format) {
+  return format == ManifestFormat::chromium ? "allowed_origins" : "allowed_extensions";
+}
+
+std::vector<std::string> allow_list(const JsonValue& manifest, ManifestFormat format) {
+  std::vector<std::string> items;
+  const auto list = manifest.member(allow_list_key(format));
+  const auto array = list ? list->as_array() : std::nullopt;
+  if (!array) return items;
+  for (const JsonValue& item : *array) {
+    if (auto text = item.as_string()) items.push_back(std::move(*text));
+  }
+  return items;
 }
 
 }  // namespace vk
