@@ -242,7 +242,7 @@ std::vector<std::string> remove_empty_folders(std::string_view base, std::string
   return removed;
 }
 
-std::optional<std::string> find_unsafe_folder(std::string_view path,
+std::optional<std::string> find_unsafe_folder(std::string_view path, std::string_view below,
                                               std::span<const uid_t> also_trusted) {
   const auto trusted = [&](uid_t owner) {
     return owner == 0 || owner == geteuid() ||
@@ -253,6 +253,7 @@ std::optional<std::string> find_unsafe_folder(std::string_view path,
   for (std::size_t i = 0; i <= parts.size(); ++i) {
     if (i > 0) folder = join_path(folder, parts[i - 1]);
     struct stat info {};
+    if (below != "/" && (!path_is_within(folder, below) || path_is_within(below, folder))) continue;
     if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) break;
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));

@@ -77,9 +77,10 @@ std::vector<std::string> remove_empty_folders(std::string_view base, std::string
 // The first folder on the way down to `path` that someone other than root,
 // the effective user or `also_trusted` could change: one that another user
 // owns, or that its group or others may write (a sticky folder such as /tmp
-// excepted, since there only an entry's owner can replace it). Says what is
-// wrong with it, or nothing when every folder that exists is sound.
-std::optional<std::string> find_unsafe_folder(std::string_view path,
+// excepted, since there only an entry's owner can replace it). Only the
+// folders below `below` are looked at, every one from "/" when it is "/".
+// Says what is wrong, or nothing when every folder that exists is sound.
+std::optional<std::string> find_unsafe_folder(std::string_view path, std::string_view below,
                                               std::span<const uid_t> also_trusted);
 
 // The folder that holds `path`, by its text.

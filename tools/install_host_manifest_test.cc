@@ -426,9 +426,9 @@ TEST_F(InstallerTest, ChromiumFamilyFollowsTheConfigHomeVariables) {
   fs::remove_all(home());
   const Outcome staged = run(install_args("linux", {"--browser=chromium"}),
                              std::vector<std::string>{"XDG_CONFIG_HOME=" + d + "/xdg"});
-  EXPECT_EQ(staged.out, "$XDG_CONFIG_HOME is not used with --home: Chromium-family folders are under " +
-                            (home() / ".config").string() + "\nwrote " +
-                            (home() / ".config" / chromium.substr(1)).string() + "\n");
+  EXPECT_EQ(staged.out, "wrote " + (home() / ".config" / chromium.substr(1)).string() + "\n");
+  EXPECT_EQ(staged.err, "vk-install-host-manifest: note: $XDG_CONFIG_HOME is not used with --home; "
+                        "Chromium-family folders are under " + (home() / ".config").string() + "\n");
 }
 
 TEST_F(InstallerTest, ManifestDirInstallsListsAndRemoves) {
@@ -762,6 +762,12 @@ TEST_F(InstallerTest, UnsafeFoldersAreRefusedUnlessForced) {
       {"sticky, like /tmp", "home/.mozilla", all | fs::perms::sticky_bit, false, {firefox}, 0, ""},
       {"another user's", "home/.mozilla", fs::perms::owner_all, true, {firefox}, 2,
        p + h + "/.mozilla belongs to uid 65534, who could change the program browsers start" + refused},
+      // A staging root is the packager's; only what is staged in it counts.
+      {"a staging root", "root", group_writable, false, {"--system", "--browser=chromium"}, 0,
+       p + "warning: " + kHost + " is not an executable file under " + root().string() + "\n"},
+      {"a folder staged", "root/etc", group_writable, false, {"--system", "--browser=chromium"}, 2,
+       p + root().string() + "/etc is writable by its group (mode 0775), whose members could change the "
+           "program browsers start; run chmod g-w on it" + refused},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

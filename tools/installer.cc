@@ -100,10 +100,11 @@ Result<ChosenHost> choose_host(const Run& run, bool under_root) {
     host.on_disk = own.path;
     host.path = own.path;
     if (staged) {
-      if (!path_is_within(own.path, run.root()) || path_is_within(run.root(), own.path)) {
+      const std::string root = real_path(run.root());
+      if (!path_is_within(own.path, root) || path_is_within(root, own.path)) {
         return Error("--root needs --host-path: this installer is not inside " + run.root());
       }
-      host.path = "/" + own.path.substr(run.root().size() + (run.root().back() == '/' ? 0 : 1));
+      host.path = "/" + own.path.substr(root.size() + (root.back() == '/' ? 0 : 1));
     }
     host.origin_note = "using the host of " + std::string(whose) + ": " + host.path + "\n";
   }
@@ -156,8 +157,9 @@ void report_config_home(const Run& run, const std::vector<ManifestFolder>& folde
     for (const char* variable : {"CHROME_CONFIG_HOME", "XDG_CONFIG_HOME"}) {
       const char* value = std::getenv(variable);
       if (value == nullptr || *value == '\0') continue;
-      print_out("$" + std::string(variable) + " is not used with --home: Chromium-family folders are under " +
-                join_path(run.places.base.home, ".config") + "\n");
+      print_error("note: $" + std::string(variable) +
+                  " is not used with --home; Chromium-family folders are under " +
+                  join_path(run.places.base.home, ".config"));
     }
   }
 }
@@ -289,6 +291,78 @@ Result<std::optional<UniqueFd>> made_folder(const Anchor& anchor, const std::str
   return std::optional<UniqueFd>(std::move(*folder));
 }
 
+// One manifest folder to write, and whose folder it is.
+using Write = std::pair<const ManifestFolder*, std::string>;
+
+// The folders to write, each once: Chrome's channels share their
+// machine-wide folder. Alternative folders (Firefox's lib64 one) are
+// written where that browser build lives, or instead of the first with
+// `lib64`.
+std::vector<Write> planned_writes(const std::vector<ManifestFolder>& folders, bool lib64) {
+  std::vector<Write> writes;
+  std::set<std::string> planned;
+  for (const ManifestFolder& folder : folders) {
+    for (std::size_t i = 0; i < folder.directories.size(); ++i) {
+      const std::string& directory = folder.directories[i];
+      const bool alternative = i > 0;
+      if (lib64 && folder.directories.size() > 1 && !alternative) continue;
+      if (alternative && !lib64 && !is_directory(parent_folder(directory))) continue;
+      if (planned.insert(directory).second) writes.emplace_back(&folder, directory);
+    }
+  }
+  return writes;
+}
+
+// Whoever can change a folder on the way chooses what the browser runs:
+// false when such a folder stops the install (not with --force).
+bool folders_are_safe(const Run& run, const std::vector<Write>& writes) {
+  std::set<std::string> unsafe;
+  for (const auto& [folder, directory] : writes) {
+    const Anchor anchor = anchor_of(directory, run.places);
+    if (auto problem = find_unsafe_folder(directory, anchor.checked_below, anchor.trusted)) {
+      unsafe.insert(*problem);
+    }
+  }
+  for (const std::string& problem : unsafe) {
+    print_error(run.options.force ? "warning: " + problem : problem + "; --force installs anyway");
+  }
+  return unsafe.empty() || run.options.force;
+}
+
+// Writes the manifest in `directory` (or shows it, for a dry run), keeping
+// what the manifest there allowed unless told otherwise.
+Result<void> write_manifest(const Run& run, const Write& write, const ChosenHost& host,
+                            const AllowLists& lists) {
+  const InstallerOptions& options = run.options;
+  const auto& [folder, directory] = write;
+  const ManifestFormat format = *folder->format;
+  const std::string file = manifest_file_name(options.name);
+  const std::string path = join_path(directory, file);
+  const Anchor anchor = anchor_of(directory, run.places);
+  auto opened = options.dry_run ? open_folder_below(anchor.base, directory)
+                                : made_folder(anchor, directory);
+  if (!opened) return std::move(opened).error();
+  std::size_t kept = 0;
+  ManifestContent content{options.name, options.description, host.path, lists.origins,
+                          lists.extensions};
+  if (*opened && !options.replace_origins) {
+    auto& allowed = format == ManifestFormat::chromium ? content.allowed_origins
+                                                       : content.allowed_extensions;
+    allowed = merged_allow_list((*opened)->get(), file, format, allowed, kept);
+  }
+  const std::string text = manifest_text(format, content);
+  const std::string note = kept > 0 ? " (kept " + count_of(kept, format) + " it allowed before)" : "";
+  if (options.dry_run) {
+    print_out("would write " + path + note + "\n" + text);
+    return {};
+  }
+  if (auto done = replace_file((*opened)->get(), file, text, anchor.entries, 0644); !done) {
+    return std::move(done).error().prefixed("cannot write " + path + ": ");
+  }
+  print_out("wrote " + path + note + "\n");
+  return {};
+}
+
 int run_install(const Run& run) {
   const InstallerOptions& options = run.options;
   if (options.browsers.empty() && !options.manifest_dir) {
@@ -370,70 +444,20 @@ int run_install(const Run& run) {
   }
   print_out(host->origin_note);
 
-  // Chrome's channels share their machine-wide folder: each is written once.
-  std::vector<std::pair<const ManifestFolder*, std::string>> writes;
-  std::set<std::string> planned;
-  for (const ManifestFolder& folder : writable) {
-    for (std::size_t i = 0; i < folder.directories.size(); ++i) {
-      const std::string& directory = folder.directories[i];
-      // Alternative locations are written only where that browser build
-      // lives, or instead of the first when asked.
-      const bool alternative = i > 0;
-      if (options.lib64 && folder.directories.size() > 1 && !alternative) continue;
-      if (alternative && !options.lib64 && !is_directory(parent_folder(directory))) continue;
-      if (planned.insert(directory).second) writes.emplace_back(&folder, directory);
-    }
-  }
-  // Whoever can change a folder on the way chooses what the browser runs.
-  std::set<std::string> unsafe;
-  for (const auto& [folder, directory] : writes) {
-    const Anchor anchor = anchor_of(directory, run.places);
-    if (auto problem = find_unsafe_folder(directory, anchor.trusted)) unsafe.insert(*problem);
-  }
-  for (const std::string& problem : unsafe) {
-    print_error(options.force ? "warning: " + problem : problem + "; --force installs anyway");
-  }
-  if (!unsafe.empty() && !options.force) return kExitUsage;
-
+  const std::vector<Write> writes = planned_writes(writable, options.lib64);
+  if (!folders_are_safe(run, writes)) return kExitUsage;
   if (host->given && access(host->on_disk.c_str(), X_OK) != 0) {
     const std::string where = host->on_disk == host->path ? "on this system" : "under " + run.root();
     print_error("warning: " + host->path + " is not an executable file " + where);
   }
   report_config_home(run, writable);
 
-  const std::string file = manifest_file_name(options.name);
   int status = 0;
-  for (const auto& [folder, directory] : writes) {
-    const ManifestFormat format = *folder->format;
-    const std::string path = join_path(directory, file);
-    const Anchor anchor = anchor_of(directory, run.places);
-    auto opened = options.dry_run ? open_folder_below(anchor.base, directory)
-                                  : made_folder(anchor, directory);
-    if (!opened) {
-      print_error(opened.error().text());
+  for (const Write& write : writes) {
+    if (auto done = write_manifest(run, write, *host, lists); !done) {
+      print_error(done.error().text());
       status = kExitFailure;
-      continue;
     }
-    std::size_t kept = 0;
-    ManifestContent content{options.name, options.description, host->path, lists.origins,
-                            lists.extensions};
-    if (*opened && !options.replace_origins) {
-      auto& allowed = format == ManifestFormat::chromium ? content.allowed_origins
-                                                         : content.allowed_extensions;
-      allowed = merged_allow_list((*opened)->get(), file, format, allowed, kept);
-    }
-    const std::string text = manifest_text(format, content);
-    const std::string note = kept > 0 ? " (kept " + count_of(kept, format) + " it allowed before)" : "";
-    if (options.dry_run) {
-      print_out("would write " + path + note + "\n" + text);
-      continue;
-    }
-    if (auto done = replace_file((*opened)->get(), file, text, anchor.entries, 0644); !done) {
-      print_error("cannot write " + path + ": " + done.error().text());
-      status = kExitFailure;
-      continue;
-    }
-    print_out("wrote " + path + note + "\n");
   }
   if (options.manifest_dir) {
     if (writable.front().sandbox) print_out(proxied_environment_note());

@@ -140,6 +140,7 @@ Anchor anchor_of(std::string_view directory, const Places& places) {
     anchor.base = home;
   } else {
     anchor.base = path_is_within(directory, places.base.root) ? places.base.root : "/";
+    anchor.checked_below = anchor.base;
     return anchor;
   }
   anchor.entries.folder_mode = 0700;

@@ -47,6 +47,9 @@ struct Anchor {
   std::string base;
   NewEntries entries;
   std::vector<uid_t> trusted;  // owners besides root and the effective user
+  // Folders above this one are the staging tree's, not the installed
+  // system's: their safety is not the manifests' ("/": all count).
+  std::string checked_below = "/";
 };
 Anchor anchor_of(std::string_view directory, const Places& places);
 

@@ -18,12 +18,6 @@
 namespace vk {
 namespace {
 
-// `path` with links and "." and ".." resolved; as it is when it cannot be.
-std::string real_path(const std::string& path) {
-  char resolved[PATH_MAX];
-  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
-}
-
 // `relative` taken from `folder`, with ".." climbing by the text.
 std::string resolve_from(std::string folder, std::string_view relative) {
   while (!relative.empty()) {
@@ -38,6 +32,11 @@ std::string resolve_from(std::string folder, std::string_view relative) {
 }
 
 }  // namespace
+
+std::string real_path(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
 
 Result<std::string> own_executable_path() {
 #if defined(__APPLE__)

@@ -26,6 +26,9 @@ struct OwnHost {
 // The real path of the running program.
 Result<std::string> own_executable_path();
 
+// `path` with links, "." and ".." resolved; as it is when it cannot be.
+std::string real_path(const std::string& path);
+
 // The host that belongs with the installer at `installer` (a real path).
 OwnHost own_host(std::string_view installer, const HostLayout& layout);
 
