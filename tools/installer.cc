@@ -114,6 +114,12 @@ Result<ChosenHost> choose_host(const Run& run, bool under_root) {
   return host;
 }
 
+// Whether any of `folders` names hosts inside the staging root.
+bool any_under_root(const std::vector<ManifestFolder>& folders) {
+  return std::any_of(folders.begin(), folders.end(),
+                     [](const ManifestFolder& folder) { return folder.under_root; });
+}
+
 // The folders a command works on: the named folder, or the chosen
 // browsers' folders in the chosen scope (`both_scopes`: both unless one is
 // chosen), with their Flatpak folders when per-user folders are included.
@@ -394,9 +400,7 @@ int run_install(const Run& run) {
                           " folder on " + std::string(os_name(run.places.os)));
     }
   }
-  bool under_root = false;
-  for (const ManifestFolder& folder : folders) under_root = under_root || folder.under_root;
-  auto host = choose_host(run, under_root);
+  auto host = choose_host(run, any_under_root(folders));
   if (!host) errors.push_back(std::move(host).error());
   check(validate_description(options.description));
   const AllowLists lists = allow_lists(run);
@@ -493,9 +497,7 @@ Result<void> rewrite(const Run& run, const std::string& path, std::string_view t
 
 int run_repair(const Run& run) {
   const std::vector<ManifestFolder> folders = chosen_folders(run, false);
-  bool under_root = false;
-  for (const ManifestFolder& folder : folders) under_root = under_root || folder.under_root;
-  auto host = choose_host(run, under_root);
+  auto host = choose_host(run, any_under_root(folders));
   if (!host) {
     print_error(host.error().text());
     return kExitUsage;
