@@ -1,15 +1,22 @@
 # What `cmake --install` puts under the prefix: the host and (on Linux) its
-# backends module, its tools, the bridge's shared library and C header, a
-# CMake package and a pkg-config file for the bridge. Included from the
-# top-level CMakeLists.txt after all targets exist; targets another part of
-# the tree does not build are skipped.
+# backends module, its installer, the bridge's shared library and C header,
+# a CMake package and a pkg-config file for the bridge. Components:
+#   runtime      the programs a user needs (installed by default)
+#   development  the bridge's header, CMake package and pkg-config file
+#                (installed by default)
+#   tools        the stand-in desktop application and the developer tools
+#                (only when asked: --component tools)
+#   browser-manifests  the machine-wide manifests for the browsers whose
+#                extension IDs are built in (only when asked; the DEB has them)
+# Included from the top-level CMakeLists.txt after all targets exist;
+# targets another part of the tree does not build are skipped.
 include_guard(GLOBAL)
 include(CMakePackageConfigHelpers)
 
 set(VK_PACKAGE_NAME VellumkeepNative)
 set(VK_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${VK_PACKAGE_NAME})
 
-set(_vk_programs vellumkeep-native vk-json vk-stand-in-app vk-install-host-manifest)
+set(_vk_programs vellumkeep-native vk-install-host-manifest)
 set(_vk_exported)
 foreach(_vk_program IN LISTS _vk_programs)
   if(TARGET ${_vk_program})
@@ -18,12 +25,48 @@ foreach(_vk_program IN LISTS _vk_programs)
     list(APPEND _vk_exported ${_vk_program})
   endif()
 endforeach()
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT runtime)
+
+# Exported on their own, with their component: an installation without
+# them still satisfies find_package.
+set(_vk_tools_exported)
+foreach(_vk_tool vk-stand-in-app vk-json vk-host-client)
+  if(TARGET ${_vk_tool})
+    install(TARGETS ${_vk_tool} EXPORT ${VK_PACKAGE_NAME}ToolsTargets
+      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools EXCLUDE_FROM_ALL)
+    list(APPEND _vk_tools_exported ${_vk_tool})
+  endif()
+endforeach()
+if(_vk_tools_exported)
+  install(EXPORT ${VK_PACKAGE_NAME}ToolsTargets NAMESPACE vellumkeep::
+    DESTINATION ${VK_CMAKE_PACKAGE_DIR} COMPONENT tools EXCLUDE_FROM_ALL)
+endif()
 
 if(TARGET vk_desktop_backends)
   # The host's own backends module, at the place the host looks for it;
   # private to the host, so neither exported nor versioned.
   get_target_property(_vk_backends_dir vk_desktop_backends VK_INSTALL_DIR)
   install(TARGETS vk_desktop_backends LIBRARY DESTINATION ${_vk_backends_dir} COMPONENT runtime)
+endif()
+
+# The machine-wide manifests, written by the installer just built into the
+# staging tree (DESTDIR) and naming the host where it is installed. Only
+# for the IDs built in: with none there is nothing to register.
+if(VK_CHROME_EXTENSION_IDS OR VK_FIREFOX_EXTENSION_IDS)
+  install(CODE "
+    set(vk_root \"\$ENV{DESTDIR}\")
+    if(NOT vk_root)
+      set(vk_root /)
+    endif()
+    execute_process(
+      COMMAND \"$<TARGET_FILE:vk-install-host-manifest>\" install --system --browser=all
+        \"--root=\${vk_root}\"
+        \"--host-path=\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/vellumkeep-native\"
+      RESULT_VARIABLE vk_status)
+    if(NOT vk_status EQUAL 0)
+      message(FATAL_ERROR \"the browsers' manifests could not be written\")
+    endif()"
+    COMPONENT browser-manifests EXCLUDE_FROM_ALL)
 endif()
 
 if(TARGET vellumkeep-bridge)
@@ -95,6 +138,7 @@ if(VK_BUILD_TESTS)
       -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
       -DINCLUDEDIR=${CMAKE_INSTALL_INCLUDEDIR}
       -DBINDIR=${CMAKE_INSTALL_BINDIR}
+      -DDOCDIR=${CMAKE_INSTALL_DOCDIR}
       -DGENERATOR=${CMAKE_GENERATOR}
       -DCONSUMER_DIR=${PROJECT_SOURCE_DIR}/tests/install/consumer
       -DSANITIZE=${VK_SANITIZE}
@@ -104,4 +148,14 @@ if(VK_BUILD_TESTS)
       -P ${PROJECT_SOURCE_DIR}/tests/install/install_test.cmake)
   set_tests_properties(install_tree PROPERTIES
     LABELS install SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK install-tree)
+
+  # The DEB and TGZ that cpack makes of this build, unpacked and used.
+  if(CMAKE_SYSTEM_NAME STREQUAL "Linux" AND TARGET vk-stand-in-app AND TARGET vk-host-client)
+    add_test(NAME package_deb
+      COMMAND sh ${PROJECT_SOURCE_DIR}/tests/install/package_test.sh ${PROJECT_BINARY_DIR}
+        ${PROJECT_BINARY_DIR}/package-test $<TARGET_FILE:vk-stand-in-app>
+        $<TARGET_FILE:vk-host-client> ${PROJECT_VERSION} ${CMAKE_INSTALL_LIBDIR})
+    set_tests_properties(package_deb PROPERTIES
+      LABELS install SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK install-tree)
+  endif()
 endif()

@@ -2,6 +2,7 @@
 // relays each request to the desktop application and its reply back.
 #include <cstdlib>  // defines __GLIBC__ where it applies
 
+#include "native_host/command_line.h"
 #include "native_host/host_loop.h"
 #include "native_host/process_hardening.h"
 
@@ -9,7 +10,8 @@
 #include <malloc.h>
 #endif
 
-int main() {
+int main(int argc, char** argv) {
+  if (const auto answered = vk::answer_information_request(argc, argv)) return *answered;
   vk::forbid_core_dumps();
   vk::restore_default_termination();
 #if defined(__GLIBC__)

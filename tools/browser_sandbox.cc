@@ -9,6 +9,9 @@ constexpr std::string_view kFlatpakApps = ".var/app";
 constexpr std::string_view kSnaps = "snap";
 constexpr std::string_view kWrapperFolder = "data/tarnwick";
 constexpr std::string_view kWrapperName = "vellumkeep-native";
+constexpr std::string_view kWrapperStart = "#!/bin/sh\nexec flatpak-spawn --host --watch-bus ";
+constexpr std::string_view kWrapperEnd = " \"$@\"\n";
+constexpr std::string_view kEscape = "--talk-name=org.freedesktop.Flatpak";
 
 // The sandbox of kind `kind` whose folders live in `parent`, if `directory` is in one.
 std::optional<Sandbox> sandbox_below(std::string_view directory, const std::string& parent,
@@ -68,6 +71,49 @@ std::string shell_quote(std::string_view word) {
   return quoted;
 }
 
+std::optional<std::string> shell_unquote(std::string_view quoted) {
+  if (quoted.empty()) return std::nullopt;
+  if (quoted.front() != '\'') {
+    if (shell_quote(quoted) != quoted) return std::nullopt;
+    return std::string(quoted);
+  }
+  if (quoted.size() < 2 || quoted.back() != '\'') return std::nullopt;
+  std::string word;
+  std::string_view inner = quoted.substr(1, quoted.size() - 2);
+  while (!inner.empty()) {
+    if (inner.starts_with("'\\''")) {
+      word += '\'';
+      inner.remove_prefix(4);
+    } else if (inner.front() == '\'') {
+      return std::nullopt;
+    } else {
+      word += inner.front();
+      inner.remove_prefix(1);
+    }
+  }
+  if (shell_quote(word) != quoted) return std::nullopt;
+  return word;
+}
+
+std::string flatpak_wrapper_path(const Sandbox& flatpak) {
+  return join_path(join_path(flatpak.root, kWrapperFolder), kWrapperName);
+}
+
+std::string flatpak_wrapper_text(std::string_view host_path) {
+  return std::string(kWrapperStart) + shell_quote(host_path) + std::string(kWrapperEnd);
+}
+
+std::optional<std::string> flatpak_wrapper_host(std::string_view text) {
+  if (!text.starts_with(kWrapperStart) || !text.ends_with(kWrapperEnd)) return std::nullopt;
+  text.remove_prefix(kWrapperStart.size());
+  text.remove_suffix(kWrapperEnd.size());
+  return shell_unquote(text);
+}
+
+std::string flatpak_escape_withdrawal(const Sandbox& flatpak) {
+  return "flatpak override --user --no-" + std::string(kEscape.substr(2)) + " " + flatpak.app;
+}
+
 std::string_view proxied_environment_note() {
   return "The host then starts outside the sandbox without the browser's environment: "
          "VK_IPC_SOCKET_PATH set for the browser does not reach it.\n";
@@ -75,19 +121,17 @@ std::string_view proxied_environment_note() {
 
 std::string flatpak_advice(const FlatpakRegistration& r) {
   const std::string& app = r.flatpak.app;
-  const std::string unquoted_folder = join_path(r.flatpak.root, kWrapperFolder);
-  const std::string folder = shell_quote(unquoted_folder);
-  const std::string wrapper = shell_quote(join_path(unquoted_folder, kWrapperName));
+  const std::string folder = shell_quote(join_path(r.flatpak.root, kWrapperFolder));
+  const std::string wrapper = shell_quote(flatpak_wrapper_path(r.flatpak));
   std::string text = std::string(r.browser) + " is installed as Flatpak " + app;
   text += ", which reads manifests only inside its sandbox and cannot start a program outside it.";
   text += " To let it start the host, run:\n\n";
   // Unindented, so the block can be pasted into a shell as it stands.
   text += "# WARNING: the override lets " + app;
   text += ", and anything that takes it over, run any program as you outside its sandbox.\n";
-  text += "flatpak override --user --talk-name=org.freedesktop.Flatpak " + app + "\n";
+  text += "flatpak override --user " + std::string(kEscape) + " " + app + "\n";
   text += "mkdir -p " + folder + "\n";
-  text += "cat > " + wrapper + " <<'EOF'\n#!/bin/sh\n";
-  text += "exec flatpak-spawn --host --watch-bus " + shell_quote(r.host_path) + " \"$@\"\nEOF\n";
+  text += "cat > " + wrapper + " <<'EOF'\n" + flatpak_wrapper_text(r.host_path) + "EOF\n";
   text += "chmod 755 " + wrapper + "\n";
   text += "vk-install-host-manifest install --manifest-dir=" + shell_quote(r.manifest_directory);
   text += " --format=" + std::string(format_name(r.format)) + " --host-path=" + wrapper;

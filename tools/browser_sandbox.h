@@ -4,6 +4,7 @@
 // installer looks at the disk.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <span>
 #include <string>
@@ -43,6 +44,21 @@ bool sandbox_can_start(const Sandbox& sandbox, std::string_view path);
 
 // `word` as one POSIX shell word: unchanged when it is plain, else quoted.
 std::string shell_quote(std::string_view word);
+// The word shell_quote made `quoted` from; none for any other text.
+std::optional<std::string> shell_unquote(std::string_view quoted);
+
+// Where the advice puts the wrapper that starts the host from inside a
+// Flatpak: <root>/data/tarnwick/vellumkeep-native.
+std::string flatpak_wrapper_path(const Sandbox& flatpak);
+// How many folders of the wrapper's path are the advice's own
+// (data/tarnwick: tarnwick), to remove with it when empty.
+inline constexpr std::size_t kFlatpakWrapperOwnFolders = 1;
+// The wrapper's text: a shell script that starts `host_path` on the host.
+std::string flatpak_wrapper_text(std::string_view host_path);
+// The host a wrapper of exactly that text starts; none for any other text.
+std::optional<std::string> flatpak_wrapper_host(std::string_view text);
+// The command that withdraws the escape the advice grants `flatpak`.
+std::string flatpak_escape_withdrawal(const Sandbox& flatpak);
 
 // What the advice needs to name: the browser as users know it, the folder
 // its sandbox reads manifests from, and the host with the options that

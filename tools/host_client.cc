@@ -31,6 +31,7 @@
 #include "native_messaging/protocol.h"
 #include "native_messaging/result.h"
 #include "native_messaging/unique_fd.h"
+#include "vk_version.h"
 
 extern char** environ;
 
@@ -131,10 +132,23 @@ class StderrRelay {
   std::string pending_;
 };
 
+constexpr std::string_view kUsage =
+    "Usage: vk-host-client HOST [ARG...] < script\n"
+    "       vk-host-client --help | --version\n"
+    "\n"
+    "Starts HOST with ARGs and talks to it the way a browser does. Each line of\n"
+    "the script is a remark (# text), a shell command run between two requests\n"
+    "(! command), or the body of one request frame, whose reply is printed.\n";
+
 int run(int argc, char** argv) {
   if (argc < 2) {
     fprintf(stderr, "usage: %s HOST [ARG...] < script\n", kProgram.data());
     return 2;
+  }
+  const std::string_view first = argv[1];
+  if (first == "--help" || first == "--version") {
+    const std::string text = first == "--help" ? std::string(kUsage) : version_line(kProgram);
+    return write_all(STDOUT_FILENO, text) ? 0 : 1;
   }
   // A host that has gone away must give a write error, not end the client.
   ::signal(SIGPIPE, SIG_IGN);

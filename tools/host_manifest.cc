@@ -1,50 +1,15 @@
 #include "tools/host_manifest.h"
 
 #include <cstddef>
-#include <cstdint>
+
+#include "native_messaging/unicode_text.h"
+#include "tools/terminal_text.h"
 
 namespace vk {
 namespace {
 
 constexpr std::string_view kChromeExtensionScheme = "chrome-extension://";
 constexpr std::size_t kExtensionIdLength = 32;
-
-bool is_valid_utf8(std::string_view text) {
-  std::size_t i = 0;
-  while (i < text.size()) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    std::size_t length = 0;
-    std::uint32_t code = 0;
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-      code = lead & 0x1Fu;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      code = lead & 0x0Fu;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      code = lead & 0x07u;
-    } else {
-      return false;
-    }
-    if (text.size() - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      const auto next = static_cast<unsigned char>(text[i + k]);
-      if ((next & 0xC0u) != 0x80u) return false;
-      code = (code << 6) | (next & 0x3Fu);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    if ((length == 3 && code < 0x800) || (length == 4 && code < 0x10000) || code > 0x10FFFF ||
-        (code >= 0xD800 && code <= 0xDFFF)) {
-      return false;
-    }
-    i += length;
-  }
-  return true;
-}
 
 JsonArray string_array(const std::vector<std::string>& items) {
   JsonArray array;
@@ -264,9 +229,37 @@ Result<void> validate_allowed_origin(std::string_view origin) {
   return {};
 }
 
+std::string extension_origin(std::string_view id) {
+  return std::string(kChromeExtensionScheme) + std::string(id) + "/";
+}
+
 Result<void> validate_allowed_extension(std::string_view id) {
   if (id.empty()) return Error("empty Firefox extension ID");
-  if (!is_valid_utf8(id)) return Error("Firefox extension ID is not valid UTF-8");
+  // Firefox's own rule: {GUID} in hex digits, or name@domain.
+  const auto in = [](char c, std::string_view set) {
+    const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    return set.find(lower) != std::string_view::npos;
+  };
+  constexpr std::string_view kHex = "0123456789abcdef";
+  constexpr std::string_view kWord = "abcdefghijklmnopqrstuvwxyz0123456789-._";
+  bool valid = false;
+  if (id.size() == 38 && id.front() == '{' && id.back() == '}') {
+    valid = true;
+    for (std::size_t i = 1; i + 1 < id.size(); ++i) {
+      const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+      valid = valid && (dash ? id[i] == '-' : in(id[i], kHex));
+    }
+  } else if (const std::size_t at = id.find('@'); at != std::string_view::npos) {
+    const std::string_view name = id.substr(0, at);
+    const std::string_view domain = id.substr(at + 1);
+    valid = !domain.empty();
+    for (char c : name) valid = valid && in(c, kWord);
+    for (char c : domain) valid = valid && in(c, kWord);
+  }
+  if (!valid) {
+    return Error("invalid Firefox add-on ID \"" + printable(id) +
+                 "\": expected name@domain or {GUID}");
+  }
   return {};
 }
 
@@ -281,18 +274,35 @@ JsonValue build_manifest(ManifestFormat format, const ManifestContent& content) 
   manifest.set("description", JsonValue(content.description));
   manifest.set("path", JsonValue(content.host_path));
   manifest.set("type", JsonValue("stdio"));
-  if (format == ManifestFormat::chromium) {
-    manifest.set("allowed_origins", string_array(content.allowed_origins));
-  } else {
-    manifest.set("allowed_extensions", string_array(content.allowed_extensions));
-  }
+  const auto& allowed = format == ManifestFormat::chromium ? content.allowed_origins
+                                                           : content.allowed_extensions;
+  manifest.set(std::string(allow_list_key(format)), string_array(allowed));
   return JsonValue(std::move(manifest));
 }
 
 std::string manifest_text(ManifestFormat format, const ManifestContent& content) {
-  std::string text = serialize_json(build_manifest(format, content));
+  return manifest_text(build_manifest(format, content));
+}
+
+std::string manifest_text(const JsonValue& manifest) {
+  std::string text = serialize_json(manifest);
   text += '\n';
   return text;
+}
+
+std::string_view allow_list_key(ManifestFormat format) {
+  return format == ManifestFormat::chromium ? "allowed_origins" : "allowed_extensions";
+}
+
+std::vector<std::string> allow_list(const JsonValue& manifest, ManifestFormat format) {
+  std::vector<std::string> items;
+  const auto list = manifest.member(allow_list_key(format));
+  const auto array = list ? list->as_array() : std::nullopt;
+  if (!array) return items;
+  for (const JsonValue& item : *array) {
+    if (auto text = item.as_string()) items.push_back(std::move(*text));
+  }
+  return items;
 }
 
 }  // namespace vk

@@ -120,7 +120,10 @@ Result<void> validate_host_name(std::string_view name);
 Result<void> validate_host_path(std::string_view path);
 // "chrome-extension://" followed by a 32-letter ID in a–p and "/".
 Result<void> validate_allowed_origin(std::string_view origin);
-// A non-empty Firefox add-on ID in valid UTF-8.
+// The origin of the Chromium-family extension with ID `id`.
+std::string extension_origin(std::string_view id);
+// A Firefox add-on ID as Firefox accepts one: name@domain (letters, digits,
+// "-", "." and "_"; the name may be empty) or a {GUID}.
 Result<void> validate_allowed_extension(std::string_view id);
 // Valid UTF-8; the browsers show it, nothing else reads it.
 Result<void> validate_description(std::string_view description);
@@ -129,5 +132,12 @@ Result<void> validate_description(std::string_view description);
 JsonValue build_manifest(ManifestFormat format, const ManifestContent& content);
 // The manifest's file text: the compact JSON and a final newline.
 std::string manifest_text(ManifestFormat format, const ManifestContent& content);
+// The same for a manifest already built or read.
+std::string manifest_text(const JsonValue& manifest);
+
+// The member that holds the allow-list of `format`'s manifests.
+std::string_view allow_list_key(ManifestFormat format);
+// The strings of `manifest`'s allow-list for `format`: none when it has none.
+std::vector<std::string> allow_list(const JsonValue& manifest, ManifestFormat format);
 
 }  // namespace vk

@@ -232,6 +232,29 @@ TEST(Validation, AllowedOrigins) {
   for (const auto& c : cases) EXPECT_EQ(validate_allowed_origin(c.text).ok(), c.valid) << c.text;
 }
 
+TEST(Validation, FirefoxAddOnIdsAreEmailLikeOrGuids) {
+  const ValidityCase cases[] = {
+      {"vault@tarnwick.example", true},
+      {"vault-2_x.y@tarnwick-example.org", true},
+      {"@tarnwick.example", true},  // Firefox accepts an empty name part
+      {"{0b9c5a4e-1111-4c2d-9e8f-000000000000}", true},
+      {"{0B9C5A4E-1111-4C2D-9E8F-00000000000A}", true},
+      {"*", false},
+      {"vault", false},
+      {"vault@", false},
+      {"vault@tarnwick.example\n", false},
+      {"vault@tarnwick.example\nx@y", false},
+      {"va ult@tarnwick.example", false},
+      {"vault@tarn@wick", false},
+      {"{0b9c5a4e-1111-4c2d-9e8f-00000000000}", false},
+      {"{0b9c5a4e-1111-4c2d-9e8f-00000000000g}", false},
+      {"0b9c5a4e-1111-4c2d-9e8f-000000000000", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(validate_allowed_extension(c.text).ok(), c.valid) << c.text;
+  EXPECT_EQ(validate_allowed_extension("a\x1b[2Jb").error().text(),
+            "invalid Firefox add-on ID \"a\\x1b[2Jb\": expected name@domain or {GUID}");
+}
+
 TEST(Validation, FirefoxIdsAndDescription) {
   EXPECT_TRUE(validate_allowed_extension("{0b9c5a4e-1111-4c2d-9e8f-000000000000}"));
   EXPECT_EQ(validate_allowed_extension("").error().text(), "empty Firefox extension ID");

@@ -27,6 +27,7 @@
 #include <sys/random.h>
 #endif
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstdint>
@@ -43,6 +44,7 @@
 #include "native_messaging/protocol.h"
 #include "native_messaging/result.h"
 #include "native_messaging/unique_fd.h"
+#include "vk_version.h"
 
 namespace vk {
 namespace {
@@ -90,8 +92,8 @@ struct Options {
 
 void print_usage(FILE* to) {
   fprintf(to,
-          "usage: %s [--socket PATH] [--fault NAME] [--reply-size N] [--raw-reply TEXT]\n"
-          "       %*s [--slow MS] [--verbose]\n"
+          "Usage: %s [--socket PATH] [--fault NAME] [--reply-size N] [--raw-reply TEXT]\n"
+          "       %*s [--slow MS] [--verbose] [--help | --version]\n"
           "faults:",
           kProgram.data(), static_cast<int>(kProgram.size()), "");
   for (const FaultName& f : kFaultNames) fprintf(to, " %s", f.name.data());
@@ -122,6 +124,15 @@ Result<Options> parse_options(int argc, char** argv) {
       print_usage(stdout);
       exit(0);
     }
+    if (arg == "--version") {
+      fputs(version_line(kProgram).c_str(), stdout);
+      exit(0);
+    }
+    constexpr std::string_view kTakesValue[] = {"--socket", "--fault", "--reply-size", "--raw-reply",
+                                                "--slow"};
+    if (std::find(std::begin(kTakesValue), std::end(kTakesValue), arg) == std::end(kTakesValue)) {
+      return Error("unknown option " + std::string(arg));
+    }
     std::optional<std::string_view> value = next();
     if (!value) return Error("option " + std::string(arg) + " needs a value");
     if (arg == "--socket") {
@@ -147,8 +158,6 @@ Result<Options> parse_options(int argc, char** argv) {
       std::optional<int> ms = parse_number<int>(*value);
       if (!ms || *ms < 0) return Error("--slow needs a number of milliseconds");
       options.slow_ms = *ms;
-    } else {
-      return Error("unknown option " + std::string(arg));
     }
   }
   return options;

@@ -7,11 +7,33 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "native_messaging/json.h"
 #include "tools/whole_stream.h"
+#include "vk_version.h"
 
-int main() {
+namespace {
+
+constexpr std::string_view kUsage =
+    "Usage: vk-json [--help | --version] < message.json\n"
+    "\n"
+    "Reads one JSON text on standard input and prints it exactly as\n"
+    "vellumkeep-native writes it (compact, keys in byte order, numbers in\n"
+    "their full form), or the parse error the host would report.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc > 1) {
+    const std::string_view arg = argv[1];
+    if (argc == 2 && (arg == "--help" || arg == "--version")) {
+      const std::string text = arg == "--help" ? std::string(kUsage) : vk::version_line("vk-json");
+      return vk::tools::write_whole_stream(STDOUT_FILENO, text) ? 0 : 2;
+    }
+    std::fprintf(stderr, "vk-json: unexpected argument \"%s\" (see --help)\n", argv[argc == 2 ? 1 : 2]);
+    return 2;
+  }
   std::string input;
   if (!vk::tools::read_whole_stream(STDIN_FILENO, input)) {
     const int code = errno;

@@ -1,7 +1,8 @@
 # Installs the build tree under PREFIX and uses it as a consumer would:
-# the files are where the prefix's conventions put them, pkg-config and
-# find_package() both give a bridge a C program links and runs against, and
-# the installed manifest installer registers the installed host.
+# the files are where the prefix's conventions put them (the developer
+# tools only with their component), pkg-config and find_package() both give
+# a bridge a C program links and runs against, and the installed manifest
+# installer registers the installed host without being told where it is.
 # Run with cmake -P; every -D variable is set by the test's registration.
 cmake_minimum_required(VERSION 3.25)
 
@@ -23,9 +24,17 @@ file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}")
 
-set(expected_files
-  "${BINDIR}/vellumkeep-native" "${BINDIR}/vk-json" "${BINDIR}/vk-stand-in-app"
-  "${BINDIR}/vk-install-host-manifest"
+set(tools "${BINDIR}/vk-json" "${BINDIR}/vk-stand-in-app" "${BINDIR}/vk-host-client")
+foreach(file IN LISTS tools)
+  if(EXISTS "${PREFIX}/${file}")
+    fail("installed by default: ${PREFIX}/${file}")
+  endif()
+endforeach()
+run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}" --component tools)
+
+set(expected_files ${tools}
+  "${BINDIR}/vellumkeep-native" "${BINDIR}/vk-install-host-manifest"
+  "${DOCDIR}/LICENSE"
   "${INCLUDEDIR}/vellumkeep/biometric_bridge.h"
   "${LIBDIR}/libvellumkeep-bridge${SHARED_SUFFIX}"
   "${LIBDIR}/pkgconfig/vellumkeep-bridge.pc"
@@ -112,13 +121,13 @@ endif()
 set(home "${WORK_DIR}/home")
 set(manifest "${home}/.config/chromium/NativeMessagingHosts/com.tarnwick.vellumkeep.json")
 run("${PREFIX}/${BINDIR}/vk-install-host-manifest" install --browser=chromium --os=linux
-    "--home=${home}" "--host-path=${PREFIX}/${BINDIR}/vellumkeep-native"
-    --allowed-origin=chrome-extension://abcdefghijklmnopabcdefghijklmnop/)
-if(NOT run_output STREQUAL "wrote ${manifest}\n")
+    "--home=${home}" --allowed-origin=chrome-extension://abcdefghijklmnopabcdefghijklmnop/)
+file(REAL_PATH "${PREFIX}/${BINDIR}/vellumkeep-native" installed_host)
+if(NOT run_output STREQUAL "using the host of this installation: ${installed_host}\nwrote ${manifest}\n")
   fail("installer printed `${run_output}`")
 endif()
 file(READ "${manifest}" text)
-string(FIND "${text}" "\"path\":\"${PREFIX}/${BINDIR}/vellumkeep-native\"" at)
+string(FIND "${text}" "\"path\":\"${installed_host}\"" at)
 if(at EQUAL -1)
   fail("manifest does not name the installed host: ${text}")
 endif()
