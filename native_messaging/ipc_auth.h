@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "native_messaging/json.h"
+#include "native_messaging/protocol.h"
 #include "native_messaging/result.h"
 
 namespace vk {
@@ -19,10 +20,15 @@ inline constexpr std::size_t kMinTokenLength = 32;
 inline constexpr std::string_view kTokenTooShort = "IPC auth token missing or too short";
 inline constexpr std::string_view kNotUtf8 = "stream did not contain valid UTF-8";
 inline constexpr std::string_view kTokenNotRegularFile = "IPC auth token file is not a regular file";
+inline constexpr std::string_view kTokenFileTooLarge = "IPC auth token file too large (max 1MB)";
+// A larger token file could never be sent in one request frame.
+inline constexpr std::size_t kMaxTokenFileSize = kMaxMessageSize;
 
 // Reads the whole token file at `path` as UTF-8 and returns it trimmed of
-// Unicode white space; fails when `path` does not lead to a regular file
-// (symbolic links are followed) or when fewer than 32 bytes remain.
+// Unicode white space. Fails, before opening it, when `path` (symbolic
+// links followed) is a directory (with the platform's EISDIR text), is not
+// a regular file, or holds more than kMaxTokenFileSize bytes; and when
+// fewer than 32 bytes remain.
 Result<std::string> read_token(const std::string& path);
 
 // `request` with "auth_token" set to `token` when it is an object (any

@@ -53,18 +53,24 @@ TEST(ReadToken, ContentTable) {
   }
 }
 
-// Only a regular file is read, reached through symbolic links or not;
-// anything else is refused at once, without waiting for a writer.
+// Only a regular file of at most a request frame is read, reached through
+// symbolic links or not; anything else is refused without being read, and a
+// FIFO or a device without being opened.
 TEST(ReadToken, FileKinds) {
   const std::string not_regular = "error IPC auth token file is not a regular file";
+  const std::string too_large = "error IPC auth token file too large (max 1MB)";
+  const std::string is_a_directory = "error " + Error::from_errno(EISDIR).text();
   PrivateDir dir;
   const std::string token_file = dir.write_file("token", k32 + "\n");
   ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
   ASSERT_EQ(::symlink("token", dir.file("link").c_str()), 0);
   ASSERT_EQ(::symlink(".", dir.file("link-to-dir").c_str()), 0);
   ASSERT_EQ(::symlink("missing", dir.file("dangling").c_str()), 0);
-  // Padding beyond 1 MiB around a token is still a token.
-  const std::string padded = dir.write_file("padded", std::string(2 << 20, ' ') + k32 + "\n");
+  // White space up to a request frame's size around a token is still a
+  // token; one byte more and the file could never be sent whole.
+  const std::string padding(kMaxMessageSize - k32.size() - 1, ' ');
+  const std::string padded = dir.write_file("padded", padding + k32 + "\n");
+  const std::string over = dir.write_file("over", padding + " " + k32 + "\n");
   struct Case {
     std::string path;
     std::string expected;
@@ -73,10 +79,11 @@ TEST(ReadToken, FileKinds) {
       {token_file, "token " + k32},
       {dir.file("link"), "token " + k32},
       {padded, "token " + k32},
+      {over, too_large},
       {dir.file("missing"), "error " + Error::from_errno(ENOENT).text()},
       {dir.file("dangling"), "error " + Error::from_errno(ENOENT).text()},
-      {dir.path(), not_regular},
-      {dir.file("link-to-dir"), not_regular},
+      {dir.path(), is_a_directory},
+      {dir.file("link-to-dir"), is_a_directory},
       {dir.file("fifo"), not_regular},
       {"/dev/zero", not_regular},
       {"/dev/null", not_regular},

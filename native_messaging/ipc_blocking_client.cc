@@ -78,13 +78,14 @@ Result<uid_t> peer_uid(int fd) {
 }
 
 // Whoever can write the socket's directory can listen there; only a peer
-// running as this user (or root, who can read the token anyway) may receive
-// the token.
+// running as this user may receive the token. Not root either: the user id
+// is that of whoever listened, and root may listen and then hand the socket
+// to a service of any user (socket activation works so).
 Result<void> require_peer_is_this_user(int fd) {
   Result<uid_t> peer = peer_uid(fd);
   if (!peer) return std::move(peer).error();
   const uid_t own = ::geteuid();
-  if (*peer == own || *peer == 0) return {};
+  if (*peer == own) return {};
   return Error("IPC peer runs as uid " + std::to_string(*peer) + ", not as this user (uid " +
                std::to_string(own) + ")");
 }
@@ -155,17 +156,24 @@ Result<AuthenticatedIpcStream> connect_ipc_unix_stream(const IpcEnvironment& env
   // Shared temporary directories let other users plant a socket; refuse
   // them before anything, the token included, is read.
   if (is_temporary_directory_path(*path)) return Error(std::string(kTmpSocketRefused));
-  Result<std::string> token = read_token(token_path_for(*path));
-  if (!token) return std::move(token).error();
+  const std::string token_path = token_path_for(*path);
   Result<UniqueFd> socket = connect_unix_socket(*path);
   if (!socket) {
+    // Nobody to send a token to, but a token file that gives none is what
+    // to fix first: its error is reported before the connection's.
+    Result<std::string> token = read_token(token_path);
+    if (!token) return std::move(token).error();
     wipe_secret(*token);
     return std::move(socket).error();
   }
-  AuthenticatedIpcStream stream(std::move(socket).value(), std::move(token).value());
-  // Before any byte is sent; a refused stream wipes its token as it goes.
-  if (Result<void> peer = require_peer_is_this_user(stream.fd()); !peer) return std::move(peer).error();
-  return stream;
+  // The token file is opened only for a peer running as this user: through
+  // a link named like it, whoever can write the socket's directory could
+  // otherwise have the host open any file of the user's and learn from
+  // its answer whether that file exists and holds a token's worth of text.
+  if (Result<void> peer = require_peer_is_this_user(socket->get()); !peer) return std::move(peer).error();
+  Result<std::string> token = read_token(token_path);
+  if (!token) return std::move(token).error();
+  return AuthenticatedIpcStream(std::move(socket).value(), std::move(token).value());
 }
 
 namespace {
@@ -175,12 +183,16 @@ namespace {
 // released before this returns; the request, taken over, is released with
 // it, so that its memory is free for the reply.
 Result<void> send_request(AuthenticatedIpcStream& connection, JsonValue request) {
+  // Measured before it is built: a token of control characters is written
+  // six times its size, and a frame that will be refused is never made.
+  if (serialized_size_with_string_member(request, kAuthTokenMember, connection.token()) > kMaxMessageSize) {
+    return Error(std::string(kRequestTooLarge));
+  }
   std::string frame;
-  const std::size_t body_length = append_frame_with(frame, [&](std::string& out) {
+  append_frame_with(frame, [&](std::string& out) {
     serialize_json_with_string_member_to(request, kAuthTokenMember, connection.token(), out);
   });
-  Result<void> sent = body_length > kMaxMessageSize ? Error(std::string(kRequestTooLarge))
-                                                    : write_all(connection.fd(), frame, FdKind::socket);
+  Result<void> sent = write_all(connection.fd(), frame, FdKind::socket);
   wipe_secret(frame);
   return sent;
 }

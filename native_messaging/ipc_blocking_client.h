@@ -48,9 +48,10 @@ std::string token_path_for(std::string_view socket_path);
 // Connects a close-on-exec Unix-domain stream socket to `path`, once.
 Result<UniqueFd> connect_unix_socket(const std::string& path);
 
-// Resolves the socket, refuses temporary directories, reads the token beside
-// it, connects, and refuses a peer that runs neither as this user nor as
-// root before anything is sent.
+// Resolves the socket, refuses temporary directories, connects, refuses a
+// peer that does not run as this user (root included), and only then reads
+// the token beside the socket. When the connection fails, the token file's
+// own error, if any, is reported instead of the connection's.
 Result<AuthenticatedIpcStream> connect_ipc_unix_stream();
 Result<AuthenticatedIpcStream> connect_ipc_unix_stream(const IpcEnvironment& env);
 

@@ -105,6 +105,10 @@ TEST(ConnectIpcUnixStream, FailureTable) {
   dir.write_file("t/vellumkeep-native.token", "  " + kToken + "\n");
   dir.write_file("s/vellumkeep-native.token", std::string(31, 'x') + "\n");
   UniqueFd not_listening = bound_socket(with_token + "/refused.sock", false);
+  const std::string token_directory = dir.path() + "/d";
+  ASSERT_EQ(::mkdir(token_directory.c_str(), 0700), 0);
+  ASSERT_EQ(::mkdir((token_directory + "/vellumkeep-native.token").c_str(), 0700), 0);
+  UniqueFd also_not_listening = bound_socket(token_directory + "/refused.sock", false);
 
   struct Case {
     const char* name;
@@ -118,6 +122,11 @@ TEST(ConnectIpcUnixStream, FailureTable) {
        "error IPC: refusing to connect to /tmp socket \u2014 use a private path (VK_IPC_SOCKET_PATH)."},
       {"token file missing", socket_path, "error " + Error::from_errno(ENOENT).text()},
       {"token too short", short_token + "/x.sock", "error IPC auth token missing or too short"},
+      // The token file's errors come before the connection's.
+      {"token too short, path too long for sun_path",
+       short_token + "/" + std::string(sizeof(sockaddr_un{}.sun_path), 'p'), "error IPC auth token missing or too short"},
+      {"token file a directory, nothing listening", token_directory + "/refused.sock",
+       "error " + Error::from_errno(EISDIR).text()},
       {"nothing at the socket path", with_token + "/absent.sock", "error " + Error::from_errno(ENOENT).text()},
       {"nothing listening", with_token + "/refused.sock", "error " + Error::from_errno(ECONNREFUSED).text()},
       {"path too long for sun_path", with_token + "/" + std::string(sizeof(sockaddr_un{}.sun_path), 'p'),

@@ -1207,16 +1207,28 @@ void serialize_json_to(const JsonValue& value, std::string& out) { out.append(va
 
 std::string serialize_json(const JsonValue& value) { return std::string(value.text()); }
 
-void serialize_json_with_string_member_to(const JsonValue& value, std::string_view key, std::string_view text,
-                                          std::string& out) {
-  const std::string_view t = value.text();
-  if (t[0] != '{') {
-    out.append(t);
-    return;
-  }
+namespace {
+
+// Where value.with_string_member(key, ...) puts the member in the object
+// text `t`: after `prefix` and before `suffix` (which leave out any member
+// the key already had), with a comma before or after it as needed.
+struct MemberPlacement {
   std::string quoted_key;
-  append_quoted(key, quoted_key);
-  const std::string_view wanted = std::string_view(quoted_key).substr(1, quoted_key.size() - 2);
+  std::string_view prefix;
+  std::string_view suffix;
+  bool comma_before = false;
+  bool comma_after = false;
+
+  // Bytes of the object text with the member's value `text`.
+  std::size_t size_with(std::string_view text) const {
+    return prefix.size() + comma_before + quoted_key.size() + 1 + quoted_size(text) + comma_after + suffix.size();
+  }
+};
+
+MemberPlacement place_string_member(std::string_view t, std::string_view key) {
+  MemberPlacement placement;
+  append_quoted(key, placement.quoted_key);
+  const std::string_view wanted = std::string_view(placement.quoted_key).substr(1, placement.quoted_key.size() - 2);
   // The member goes before the first key above `key`, or replaces the
   // member of that key; after all others when every key is below it.
   const char* insert_at = t.data() + t.size() - 1;  // the closing brace
@@ -1230,18 +1242,38 @@ void serialize_json_with_string_member_to(const JsonValue& value, std::string_vi
     before_member = order > 0;
     return false;
   });
-  const bool after_member = !before_member && insert_at == t.data() + t.size() - 1 && t.size() > 2;
-  const std::size_t prefix = static_cast<std::size_t>(insert_at - t.data());
-  const std::size_t suffix = static_cast<std::size_t>(t.data() + t.size() - resume_at);
+  placement.prefix = t.substr(0, static_cast<std::size_t>(insert_at - t.data()));
+  placement.suffix = t.substr(static_cast<std::size_t>(resume_at - t.data()));
+  placement.comma_before = !before_member && insert_at == t.data() + t.size() - 1 && t.size() > 2;
+  placement.comma_after = before_member;
+  return placement;
+}
+
+}  // namespace
+
+std::size_t serialized_size_with_string_member(const JsonValue& value, std::string_view key, std::string_view text) {
+  const std::string_view t = value.text();
+  if (t[0] != '{') return t.size();
+  return place_string_member(t, key).size_with(text);
+}
+
+void serialize_json_with_string_member_to(const JsonValue& value, std::string_view key, std::string_view text,
+                                          std::string& out) {
+  const std::string_view t = value.text();
+  if (t[0] != '{') {
+    out.append(t);
+    return;
+  }
+  const MemberPlacement placement = place_string_member(t, key);
   // Eight more for what the escape writer may store past its text.
-  out.reserve(out.size() + prefix + quoted_key.size() + 1 + quoted_size(text) + 1 + suffix + 8);
-  out.append(t.data(), prefix);
-  if (after_member) out += ',';
-  out += quoted_key;
+  out.reserve(out.size() + placement.size_with(text) + 8);
+  out.append(placement.prefix);
+  if (placement.comma_before) out += ',';
+  out += placement.quoted_key;
   out += ':';
   append_quoted(text, out);
-  if (before_member) out += ',';
-  out.append(resume_at, suffix);
+  if (placement.comma_after) out += ',';
+  out.append(placement.suffix);
 }
 
 }  // namespace vk

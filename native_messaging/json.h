@@ -155,5 +155,7 @@ void serialize_json_to(const JsonValue& value, std::string& out);
 // the caller wipes from `out`).
 void serialize_json_with_string_member_to(const JsonValue& value, std::string_view key, std::string_view text,
                                           std::string& out);
+// The length of that text, found without writing it.
+std::size_t serialized_size_with_string_member(const JsonValue& value, std::string_view key, std::string_view text);
 
 }  // namespace vk

@@ -610,6 +610,7 @@ TEST(JsonValueText, SettingAStringMember) {
     std::string out = "head";
     serialize_json_with_string_member_to(value, c.key, c.text, out);
     EXPECT_EQ(out, "head" + c.expected) << c.value;
+    EXPECT_EQ(serialized_size_with_string_member(value, c.key, c.text), c.expected.size()) << c.value;
     // The result is what parsing its text gives.
     EXPECT_EQ(parse_ok(c.expected), value.with_string_member(c.key, c.text)) << c.value;
   }

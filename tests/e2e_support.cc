@@ -75,6 +75,17 @@ Result<std::string> read_file(const std::string& path) {
   }
 }
 
+long proc_status_kib(pid_t pid, std::string_view field) {
+  Result<std::string> status = read_file("/proc/" + std::to_string(pid) + "/status");
+  if (!status) {
+    ADD_FAILURE() << status.error().text();
+    return -1;
+  }
+  std::size_t at = status->find(std::string(field) + ":");
+  if (at == std::string::npos) return -1;
+  return std::strtol(status->c_str() + at + field.size() + 1, nullptr, 10);
+}
+
 std::string os_error(int code) { return Error::from_errno(code).text(); }
 
 std::string frame(std::string_view body) { return encode_raw_frame(body); }

@@ -54,6 +54,10 @@ class ScratchDir {
 // The contents of the file at `path`, or the error.
 Result<std::string> read_file(const std::string& path);
 
+// A "Name:  N kB" field of /proc/<pid>/status (VmRSS, VmHWM), in KiB; -1
+// when there is none. Linux only.
+long proc_status_kib(pid_t pid, std::string_view field);
+
 // Platform error text of errno `code`: description and "(os error N)".
 std::string os_error(int code);
 

@@ -256,18 +256,18 @@ TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
   };
   write_token(first + "\n");
   if (user) dir.give_to(*user);
-  std::unique_ptr<ScriptedPeer> peer = ScriptedPeer::listen(
-      dir, kSocket,
-      [&](std::size_t, const std::string& body) {
-        Result<JsonValue, JsonParseError> request = parse_json(body);
-        const std::optional<JsonValue> member = request ? request->member("auth_token") : std::nullopt;
-        const std::optional<std::string> token = member ? member->as_string() : std::nullopt;
-        std::string which = "none";
-        if (token == first) which = "first";
-        if (token == second) which = "second";
-        return PeerAnswer{reply_frame(R"({"token":")" + which + "\"}")};
-      },
-      user);
+  auto responder = [&](std::size_t, const std::string& body) {
+    Result<JsonValue, JsonParseError> request = parse_json(body);
+    const std::optional<JsonValue> member = request ? request->member("auth_token") : std::nullopt;
+    const std::optional<std::string> token = member ? member->as_string() : std::nullopt;
+    std::string which = "none";
+    if (token == first) which = "first";
+    if (token == second) which = "second";
+    return PeerAnswer{reply_frame(R"({"token":")" + which + "\"}")};
+  };
+  // The host gives its token only to a peer of its own user.
+  std::unique_ptr<ScriptedPeer> peer = user ? ScriptedPeer::listen_as(dir, kSocket, responder, *user)
+                                            : ScriptedPeer::listen(dir, kSocket, responder);
   ASSERT_TRUE(peer);
 
   auto seen = [](const char* which) { return std::string(R"({"token":")") + which + "\"}"; };
@@ -288,7 +288,7 @@ TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
          ASSERT_EQ(::mkdir(token_path.c_str(), 0700), 0);
          chown_to_host(token_path);
        },
-       cannot_reach_reply("IPC auth token file is not a regular file")},
+       cannot_reach_reply(os_error(EISDIR))},
       {"a file again", [&] { ASSERT_EQ(::rmdir(token_path.c_str()), 0); write_token(second); }, seen("second")},
       {"made unreadable", [&] { ASSERT_EQ(::chmod(token_path.c_str(), 0), 0); },
        cannot_reach_reply(os_error(EACCES))},
@@ -318,8 +318,9 @@ TEST(TokenFileFaults, EachRequestSeesTheFileAsItIsThen) {
          write_token(std::string(kLimit - 1 - second.size(), ' ') + second + "\n");
        },
        seen("second")},
-      {"one byte more", [&] { write_token(std::string(kLimit - second.size(), ' ') + second + "\n"); },
-       seen("second")},
+      {"one byte more, which no request frame could hold",
+       [&] { write_token(std::string(kLimit - second.size(), ' ') + second + "\n"); },
+       cannot_reach_reply("IPC auth token file too large (max 1MB)")},
   };
 
   ChildOptions options = host_options(dir);

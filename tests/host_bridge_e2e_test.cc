@@ -4,10 +4,14 @@
 // usable module still answers every call, as a machine without desktop
 // services would, and still relays.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -79,22 +83,60 @@ TEST(HostBridge, FirstCallOpensTheBackendsModule) {
 
 TEST(HostBridge, WithoutAUsableModuleTheBridgeAnswersNotAvailable) {
   namespace fs = std::filesystem;
+  // Names the module's real path, its folder or the path as the host built it.
+  enum class Named { module, folder, given };
   struct Case {
     const char* what;
     const char* module_source;  // copied to the module's place; null: none
     std::string module_text;    // written there instead; empty: nothing
-    std::string reason;         // after the module's path
+    std::function<void(const std::string& module, const std::string& folder)> spoil;  // null: nothing
+    Named named;
+    std::string reason;         // after the path named
     bool stays_mapped;          // a module that loaded is never unloaded
+    bool needs_root = false;    // to give files to another user
   };
+  auto chmod_module = [](mode_t mode) {
+    return [mode](const std::string& module, const std::string&) { ASSERT_EQ(::chmod(module.c_str(), mode), 0); };
+  };
+  auto chmod_folder = [](mode_t mode) {
+    return [mode](const std::string&, const std::string& folder) { ASSERT_EQ(::chmod(folder.c_str(), mode), 0); };
+  };
+  auto give = [](bool folder_too) {
+    return [folder_too](const std::string& module, const std::string& folder) {
+      ASSERT_EQ(::lchown((folder_too ? folder : module).c_str(), 65533, 65533), 0);
+    };
+  };
+  const std::string this_user = "this user (uid " + std::to_string(::geteuid()) + ")";
+  // The module of another release stands for any planted module: were it
+  // opened, it would stay mapped, its constructors run.
+  const char* planted = VK_OTHER_RELEASE_BACKENDS;
   const std::vector<Case> cases = {
-      {"no module", nullptr, "", ": cannot open shared object file: No such file or directory",
-       false},
-      {"not a library", nullptr, std::string(1024, 'x'), ": invalid ELF header", false},
-      {"another release", VK_OTHER_RELEASE_BACKENDS, "",
+      {"no module", nullptr, "", nullptr, Named::given, ": No such file or directory", false},
+      {"not a library", nullptr, std::string(1024, 'x'), nullptr, Named::module, ": invalid ELF header", false},
+      {"another release", planted, "", nullptr, Named::module,
        std::string(": built for release 0.0.0-other, not ") + kBackendsRelease, true},
+      {"writable by others", planted, "", chmod_module(0646), Named::module,
+       ": writable by group or others (mode 0646)", false},
+      {"writable by its group", planted, "", chmod_module(0664), Named::module,
+       ": writable by group or others (mode 0664)", false},
+      {"in a folder others can write", planted, "", chmod_folder(01777), Named::folder,
+       ": writable by group or others (mode 1777)", false},
+      {"in a folder its group can write", planted, "", chmod_folder(0775), Named::folder,
+       ": writable by group or others (mode 0775)", false},
+      {"owned by another user", planted, "", give(false), Named::module,
+       ": owned by uid 65533, neither root nor " + this_user, false, true},
+      {"in a folder another user owns", planted, "", give(true), Named::folder,
+       ": owned by uid 65533, neither root nor " + this_user, false, true},
+      {"not a file", nullptr, "", [](const std::string& module, const std::string&) {
+         ASSERT_EQ(::mkfifo(module.c_str(), 0644), 0);
+       }, Named::module, ": not a regular file", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
+    if (c.needs_root && ::geteuid() != 0) {
+      std::cout << "[ skipped  ] " << c.what << ": needs root, to give the module to another user\n";
+      continue;
+    }
     ScratchDir dir;
     // A copy of the host, whose module is looked for beside the copy.
     dir.make_dirs("bin");
@@ -102,15 +144,20 @@ TEST(HostBridge, WithoutAUsableModuleTheBridgeAnswersNotAvailable) {
     fs::copy_file(kHostPath, dir / "bin/vellumkeep-native", error);
     ASSERT_FALSE(error) << error.message();
     const std::string module = fs::canonical(dir / "bin").string() + "/" VK_BACKENDS_FROM_EXECUTABLE;
-    if (c.module_source != nullptr || !c.module_text.empty()) {
-      fs::create_directories(fs::path(module).parent_path(), error);
-      ASSERT_FALSE(error) << error.message();
-    }
+    const std::string real_module = fs::weakly_canonical(module).string();
+    const std::string folder = fs::path(real_module).parent_path().string();
+    fs::create_directories(folder, error);
+    ASSERT_FALSE(error) << error.message();
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
     if (c.module_source != nullptr) {
       fs::copy_file(c.module_source, module, error);
       ASSERT_FALSE(error) << error.message();
+      ASSERT_EQ(::chmod(module.c_str(), 0755), 0);
     }
-    if (!c.module_text.empty()) dir.write_file(fs::relative(module, dir.path()).string(), c.module_text);
+    if (!c.module_text.empty()) dir.write_file(fs::relative(real_module, dir.path()).string(), c.module_text);
+    if (c.spoil) {
+      ASSERT_NO_FATAL_FAILURE(c.spoil(real_module, folder));
+    }
     std::optional<StandInApp> app = StandInApp::start(dir);
     ASSERT_TRUE(app);
 
@@ -119,10 +166,11 @@ TEST(HostBridge, WithoutAUsableModuleTheBridgeAnswersNotAvailable) {
     Result<ChildOutput> host = run_child(options, frame(kRequest));
     ASSERT_TRUE(host) << host.error().text();
     EXPECT_EQ(host->out, frame(kRequest));
+    const std::string named = c.named == Named::module ? real_module : c.named == Named::folder ? folder : module;
     EXPECT_EQ(host->err,
               "probe: backends mapped before 0\n"
               "[vellumkeep-native] biometric and keychain backends unavailable: " +
-                  module + c.reason +
+                  named + c.reason +
                   "\n"
                   "probe: is_available 0 0 0 -7\n"
                   "probe: authenticate 0 -7\n"

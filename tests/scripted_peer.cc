@@ -132,15 +132,11 @@ Result<UniqueFd> bind_relative_as(uid_t uid, const std::string& dir, std::string
 }  // namespace
 
 std::unique_ptr<ScriptedPeer> ScriptedPeer::listen(const ScratchDir& dir, std::string_view socket,
-                                                   Responder responder, std::optional<uid_t> owner) {
+                                                   Responder responder) {
   Result<UniqueFd> listener = listen_unserved(dir, socket, 64);
   if (!listener) {
     ADD_FAILURE() << "the scripted peer cannot listen on " << socket << ": " << listener.error().text();
     return nullptr;
-  }
-  if (owner) {
-    std::string path = dir / socket;
-    EXPECT_EQ(::lchown(path.c_str(), *owner, static_cast<gid_t>(*owner)), 0) << path;
   }
   return start(std::move(listener).value(), std::move(responder));
 }

@@ -42,11 +42,10 @@ class ScriptedPeer {
   using Responder = std::function<PeerAnswer(std::size_t index, const std::string& request)>;
 
   // Listens on `socket`, a path relative to `dir` (the host's working
-  // directory), so long build paths do not matter. `owner` gives the socket
-  // to another user, for hosts run under that user id.
+  // directory), so long build paths do not matter. A host run as another
+  // user refuses this peer: use listen_as for it.
   static std::unique_ptr<ScriptedPeer> listen(const ScratchDir& dir, std::string_view socket,
-                                              Responder responder,
-                                              std::optional<uid_t> owner = std::nullopt);
+                                              Responder responder);
   // Listens on `socket` (relative to `dir`, in a directory that exists and
   // `uid` can write) as the user `uid`, with a socket every user may
   // connect to; the test must be root. The host sees that user as its peer.

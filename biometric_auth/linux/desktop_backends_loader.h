@@ -15,8 +15,10 @@ struct DesktopBackends {
   MakeKeychainFunction makeKeychain = nullptr;
 };
 
-// Opens the module at `path` for the rest of the process and finds its
-// factories; the error says why it cannot be used.
+// Opens the module at `path` (by its real path) for the rest of the process
+// and finds its factories; the error says why it cannot be used. A module
+// that is not a regular file, or that it or its folder lets anyone but root
+// or this user change, is refused before it is opened.
 Result<DesktopBackends, std::string> openDesktopBackends(const std::string& path);
 
 }  // namespace vk::biometric::linux_backend
