@@ -17,7 +17,8 @@ inline constexpr int kDoctorUnreachable = 1;
 inline constexpr int kDoctorUsage = 2;  // unknown option, or the report could not be written
 
 // Diagnoses with the process's environment and writes the report to
-// standard output; `args` are the arguments after "--doctor".
-int run_doctor(int argc, char** args);
+// standard output; `args` are the arguments after "--doctor". Cold: its
+// code is kept apart from the relay's, which every start pages in.
+[[gnu::cold]] int run_doctor(int argc, char** args);
 
 }  // namespace vk

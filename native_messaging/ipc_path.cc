@@ -53,8 +53,8 @@ class ProcessIpcEnvironment final : public IpcEnvironment {
 
 // What a rule makes of `value`: the part it uses (`shape` applied) in
 // `usable`, or why it passes on.
-template <class Shape>
-LocationFinding examine(const std::optional<std::string>& value, Shape shape, std::string_view& usable) {
+LocationFinding examine(const std::optional<std::string>& value, std::string_view (*shape)(std::string_view),
+                        std::string_view& usable) {
   if (!value) return LocationFinding::unset;
   if (!is_valid_utf8(*value)) return LocationFinding::not_utf8;
   usable = shape(std::string_view(*value));
@@ -70,6 +70,12 @@ std::string_view without_trailing_slashes(std::string_view dir) {
 LocationFinding examine_home(const std::optional<std::string>& value) {
   if (!value) return LocationFinding::unset;
   return value->empty() ? LocationFinding::blank : LocationFinding::chosen;
+}
+
+// Out of the way of requests, which never trace.
+[[gnu::cold]] void record(LocationTrace& trace, std::string_view source, LocationFinding finding,
+                          std::optional<std::string>& value) {
+  trace.push_back({source, finding, std::move(value)});
 }
 
 std::string socket_in_home(std::string_view home) {
@@ -135,36 +141,36 @@ Result<std::string, IpcPathError> resolve_ipc_socket_path() {
 Result<std::string, IpcPathError> resolve_ipc_socket_path(const IpcEnvironment& env, LocationTrace* trace) {
   std::optional<std::string> value;
   std::string_view usable;  // the part of `value` a rule uses
-  // Records the source read last and gives the path when it was chosen;
-  // the path is made before the value moves into the trace.
-  const auto take = [&](std::string_view source, LocationFinding finding,
-                        auto make_path) -> std::optional<std::string> {
-    std::optional<std::string> path;
-    if (finding == LocationFinding::chosen) path = make_path();
-    if (trace != nullptr) trace->push_back({source, finding, std::move(value)});
-    return path;
+  LocationFinding finding = LocationFinding::unset;
+  // Records the source just read when tracing (after its path is made,
+  // since `usable` looks into `value`); true when it gave the path.
+  const auto chosen = [&](std::string_view source) {
+    if (trace != nullptr) record(*trace, source, finding, value);
+    return finding == LocationFinding::chosen;
   };
+  std::string path;
 
   value = env.variable(kSocketPathVariable);
-  if (auto path = take(kSocketPathVariable, examine(value, trim_unicode_white_space, usable),
-                       [&] { return std::string(usable); })) {
-    return std::move(*path);
-  }
+  finding = examine(value, trim_unicode_white_space, usable);
+  if (finding == LocationFinding::chosen) path = usable;
+  if (chosen(kSocketPathVariable)) return path;
+
   value = env.variable(kAppGroupContainerVariable);
-  if (auto path = take(kAppGroupContainerVariable, examine(value, without_trailing_slashes, usable),
-                       [&] { return join_path(usable, kContainerSocketPath); })) {
-    return std::move(*path);
+  finding = examine(value, without_trailing_slashes, usable);
+  if (finding == LocationFinding::chosen) path = join_path(usable, kContainerSocketPath);
+  if (chosen(kAppGroupContainerVariable)) return path;
+
+  for (std::string_view source : {kHomeVariable, kPasswdHomeSource}) {
+    value = source == kHomeVariable ? env.variable(kHomeVariable) : env.passwd_home_dir();
+    finding = examine_home(value);
+    if (finding == LocationFinding::chosen) path = socket_in_home(*value);
+    if (chosen(source)) return path;
   }
-  const auto in_home = [&] { return socket_in_home(*value); };
-  value = env.variable(kHomeVariable);
-  if (auto path = take(kHomeVariable, examine_home(value), in_home)) return std::move(*path);
-  value = env.passwd_home_dir();
-  if (auto path = take(kPasswdHomeSource, examine_home(value), in_home)) return std::move(*path);
+
   value = env.variable(kRuntimeDirVariable);
-  if (auto path = take(kRuntimeDirVariable, examine(value, trim_unicode_white_space, usable),
-                       [&] { return join_path(join_path(usable, kRuntimeSubdir), kSocketFileName); })) {
-    return std::move(*path);
-  }
+  finding = examine(value, trim_unicode_white_space, usable);
+  if (finding == LocationFinding::chosen) path = join_path(join_path(usable, kRuntimeSubdir), kSocketFileName);
+  if (chosen(kRuntimeDirVariable)) return path;
   return IpcPathError::NoPrivateDir;
 }
 
