@@ -201,7 +201,9 @@ std::string describe(const LocationStep& step, uid_t uid) {
     case LocationFinding::blank:
       if (passwd) return "the entry for uid " + std::to_string(uid) + " has no home directory";
       if (step.source == kHomeVariable) return "set but empty";
-      if (step.source == kAppGroupContainerVariable) return "set to " + value + ", empty or only \"/\": counts as not set";
+      if (step.source == kAppGroupContainerVariable) {
+        return "set to " + value + ", empty or only \"/\": counts as not set";
+      }
       return "set to " + value + ", only white space: counts as not set";
     case LocationFinding::chosen:
       return (passwd ? "home directory " : "set to ") + value + ": chosen";
@@ -258,7 +260,7 @@ std::string text_report(const Diagnosis& d) {
     const TokenFileFacts& t = *d.token_file;
     out += "\ntoken file: " + shown(t.path) + "\n";
     if (t.st) {
-      out += std::string("  ") + std::string(file_kind(t.st->st_mode)) + (t.through_link ? " (through a symbolic link)" : "") +
+      out += "  " + std::string(file_kind(t.st->st_mode)) + (t.through_link ? " (through a symbolic link)" : "") +
              ", owner " + whose(t.st->st_uid, d.euid) + ", mode " + octal_mode(t.st->st_mode) + ", " +
              std::to_string(t.st->st_size) + " bytes\n";
     }
@@ -269,7 +271,8 @@ std::string text_report(const Diagnosis& d) {
     const ListenerFacts& l = *d.listener;
     out += "\nlistener:\n";
     if (l.peer) out += "  accepts connections; runs as " + whose(*l.peer, d.euid) + "\n";
-    out += l.problem ? std::string(kProblem) + *l.problem + "\n" : "  ok: connected and closed without sending anything\n";
+    out += l.problem ? std::string(kProblem) + *l.problem + "\n"
+                     : "  ok: connected and closed without sending anything\n";
     if (l.hint) out += "  hint: " + std::string(*l.hint) + "\n";
   }
 
@@ -339,15 +342,15 @@ int run_doctor(int argc, char** args) {
     if (arg == "--json") {
       json = true;
     } else if (arg == "--help") {
-      return write_all(STDOUT_FILENO, kUsage) ? 0 : kDoctorUsage;
+      return write_all(STDOUT_FILENO, kUsage) ? 0 : kDoctorError;
     } else {
       (void)write_all(STDERR_FILENO, "vellumkeep-native --doctor: unknown option " + quoted(arg) + "\n" +
                                          std::string(kUsage));
-      return kDoctorUsage;
+      return kDoctorError;
     }
   }
   const Diagnosis d = diagnose(process_ipc_environment());
-  if (!write_all(STDOUT_FILENO, json ? json_report(d) : text_report(d))) return kDoctorUsage;
+  if (!write_all(STDOUT_FILENO, json ? json_report(d) : text_report(d))) return kDoctorError;
   return d.reachable() ? kDoctorReachable : kDoctorUnreachable;
 }
 

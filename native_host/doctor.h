@@ -14,7 +14,7 @@ inline constexpr std::string_view kDoctorOption = "--doctor";
 // Exit statuses of the diagnosis.
 inline constexpr int kDoctorReachable = 0;
 inline constexpr int kDoctorUnreachable = 1;
-inline constexpr int kDoctorUsage = 2;  // unknown option, or the report could not be written
+inline constexpr int kDoctorError = 2;  // unknown option, or the report could not be written
 
 // Diagnoses with the process's environment and writes the report to
 // standard output; `args` are the arguments after "--doctor". Cold: its

@@ -115,7 +115,8 @@ TEST(Doctor, LocatesTheSocketAsRequestsDo) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
     if (row.uid) dir.give_to(*row.uid);
-    std::optional<StandInApp> app = row.app_listens ? StandInApp::start(dir, {}, *c.socket, row.uid) : std::nullopt;
+    std::optional<StandInApp> app =
+        row.app_listens ? StandInApp::start(dir, {}, *c.socket, row.uid) : std::nullopt;
     ASSERT_EQ(app.has_value(), row.app_listens);
     DoctorRun run = run_doctor(dir, c.env, true, row.uid);
     EXPECT_EQ(text_at(run.report, {"location", "socket"}), c.socket ? shown(*c.socket) : "null");
