@@ -1,8 +1,11 @@
 // vellumkeep-native: started by the browser for the extension's native port;
 // relays each request to the desktop application and its reply back.
+// `vellumkeep-native --doctor [--json]` diagnoses the path to the application.
 #include <cstdlib>  // defines __GLIBC__ where it applies
+#include <string_view>
 
 #include "native_host/command_line.h"
+#include "native_host/doctor.h"
 #include "native_host/host_loop.h"
 #include "native_host/process_hardening.h"
 
@@ -24,8 +27,10 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 4 << 20);
   mallopt(M_TRIM_THRESHOLD, 16 << 20);
 #endif
-  // Arguments (the browser passes the extension's origin) are not used.
   vk::prepare_standard_streams();
+  // Browsers pass the extension's origin or the manifest's path, which the
+  // relay does not use; only a user asks for a diagnosis.
+  if (argc > 1 && std::string_view(argv[1]) == vk::kDoctorOption) return vk::run_doctor(argc - 2, argv + 2);
   vk::run_host_loop(vk::process_host_channels());
   return 0;
 }

@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstring>
-#include <vector>
 
 #include "native_messaging/fd_io.h"
 #include "native_messaging/ipc_auth.h"
@@ -16,30 +15,6 @@
 
 namespace vk {
 namespace {
-
-struct Segment {
-  std::size_t begin;
-  std::size_t end;
-};
-
-// The components of `path`: separators collapse and "." components count
-// only at the start of a relative path, as a path library would split it.
-std::vector<Segment> path_components(std::string_view path) {
-  std::vector<Segment> components;
-  std::size_t i = 0;
-  while (i < path.size()) {
-    if (path[i] == '/') {
-      ++i;
-      continue;
-    }
-    std::size_t end = path.find('/', i);
-    if (end == std::string_view::npos) end = path.size();
-    const bool leading_dot = i == 0;  // "./x": the relative path's own start
-    if (path.substr(i, end - i) != "." || leading_dot) components.push_back({i, end});
-    i = end;
-  }
-  return components;
-}
 
 // Creates an AF_UNIX stream socket that is not inherited by children.
 Result<UniqueFd> new_unix_stream_socket() {
@@ -59,22 +34,6 @@ Result<UniqueFd> new_unix_stream_socket() {
   }
 #endif
   return fd;
-}
-
-// The user id the process at the other end of the connected socket `fd`
-// runs as (for a listening peer: as it was when it began to listen).
-Result<uid_t> peer_uid(int fd) {
-#if defined(__linux__)
-  ucred credentials{};
-  socklen_t size = sizeof credentials;
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return Error::from_errno(errno);
-  return credentials.uid;
-#else
-  uid_t uid = 0;
-  gid_t gid = 0;
-  if (::getpeereid(fd, &uid, &gid) != 0) return Error::from_errno(errno);
-  return uid;
-#endif
 }
 
 // Whoever can write the socket's directory can listen there; only a peer
@@ -97,38 +56,18 @@ AuthenticatedIpcStream::AuthenticatedIpcStream(UniqueFd socket, std::string toke
 
 AuthenticatedIpcStream::~AuthenticatedIpcStream() { wipe_secret(token_); }
 
-bool is_temporary_directory_path(std::string_view path) {
-  if (path.empty() || path.front() != '/') return false;
-  const std::vector<Segment> components = path_components(path);
-  auto component = [&](std::size_t k) {
-    return path.substr(components[k].begin, components[k].end - components[k].begin);
-  };
-  // "/.." is "/" itself, so leading ".." components cannot lead out of the
-  // refusal.
-  std::size_t first = 0;
-  while (first < components.size() && component(first) == "..") ++first;
-  // "/tmp/vellumkeep-native.sock" is covered by the "/tmp" prefix.
-  if (first < components.size() && component(first) == "tmp") return true;
-  return components.size() - first >= 2 && component(first) == "var" &&
-         component(first + 1) == "tmp";
-}
-
-std::string token_path_for(std::string_view socket_path) {
-  std::vector<Segment> components = path_components(socket_path);
-  const bool absolute = !socket_path.empty() && socket_path.front() == '/';
-  // The root directory and the empty path have no parent.
-  if (components.empty()) return std::string(kTokenFileName);
-  components.pop_back();
-  std::string_view parent;
-  if (!components.empty()) {
-    parent = socket_path.substr(0, components.back().end);
-  } else if (absolute) {
-    parent = socket_path.substr(0, 1);
-  }
-  // A bare file name has no directory part: the token lies in the working
-  // directory.
-  if (parent.empty()) return std::string(kTokenFileName);
-  return join_path(parent, kTokenFileName);
+Result<uid_t> peer_uid(int fd) {
+#if defined(__linux__)
+  ucred credentials{};
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return Error::from_errno(errno);
+  return credentials.uid;
+#else
+  uid_t uid = 0;
+  gid_t gid = 0;
+  if (::getpeereid(fd, &uid, &gid) != 0) return Error::from_errno(errno);
+  return uid;
+#endif
 }
 
 Result<UniqueFd> connect_unix_socket(const std::string& path) {

@@ -2,6 +2,8 @@
 // blocking Unix-domain connection per request, no time-outs.
 #pragma once
 
+#include <sys/types.h>
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -14,8 +16,6 @@
 namespace vk {
 
 // Failure texts of this module.
-inline constexpr std::string_view kTmpSocketRefused =
-    "IPC: refusing to connect to /tmp socket \u2014 use a private path (VK_IPC_SOCKET_PATH).";
 inline constexpr std::string_view kPathTooLong = "path must be shorter than SUN_LEN";
 inline constexpr std::string_view kRequestTooLarge = "IPC request too large";
 inline constexpr std::string_view kResponseTooLarge = "IPC response too large";
@@ -37,16 +37,12 @@ class AuthenticatedIpcStream {
   std::string token_;
 };
 
-// True when `path`, compared component by component, lies in /tmp or
-// /var/tmp (or is /tmp itself); relative paths are never refused.
-bool is_temporary_directory_path(std::string_view path);
-
-// The token file beside the socket at `socket_path`, or the bare file name
-// when the path has no directory part or no parent.
-std::string token_path_for(std::string_view socket_path);
-
 // Connects a close-on-exec Unix-domain stream socket to `path`, once.
 Result<UniqueFd> connect_unix_socket(const std::string& path);
+
+// The user id the process at the other end of the connected socket `fd`
+// runs as (for a listening peer: as it was when it began to listen).
+Result<uid_t> peer_uid(int fd);
 
 // Resolves the socket, refuses temporary directories, connects, refuses a
 // peer that does not run as this user (root included), and only then reads

@@ -51,20 +51,59 @@ class ProcessIpcEnvironment final : public IpcEnvironment {
   }
 };
 
-// A variable read as Unicode text: unset or not UTF-8 counts as absent.
-std::optional<std::string> text_variable(const IpcEnvironment& env, std::string_view name) {
-  std::optional<std::string> value = env.variable(name);
-  if (value && !is_valid_utf8(*value)) return std::nullopt;
-  return value;
+// What a rule makes of `value`: the part it uses (`shape` applied) in
+// `usable`, or why it passes on.
+LocationFinding examine(const std::optional<std::string>& value, std::string_view (*shape)(std::string_view),
+                        std::string_view& usable) {
+  if (!value) return LocationFinding::unset;
+  if (!is_valid_utf8(*value)) return LocationFinding::not_utf8;
+  usable = shape(std::string_view(*value));
+  return usable.empty() ? LocationFinding::blank : LocationFinding::chosen;
 }
 
-// A trimmed text variable, or nullopt when absent or only white space.
-std::optional<std::string> trimmed_variable(const IpcEnvironment& env, std::string_view name) {
-  std::optional<std::string> value = text_variable(env, name);
-  if (!value) return std::nullopt;
-  std::string_view trimmed = trim_unicode_white_space(*value);
-  if (trimmed.empty()) return std::nullopt;
-  return std::string(trimmed);
+std::string_view without_trailing_slashes(std::string_view dir) {
+  while (!dir.empty() && dir.back() == '/') dir.remove_suffix(1);
+  return dir;
+}
+
+// Home directories are raw bytes: only an empty one is passed over.
+LocationFinding examine_home(const std::optional<std::string>& value) {
+  if (!value) return LocationFinding::unset;
+  return value->empty() ? LocationFinding::blank : LocationFinding::chosen;
+}
+
+// Out of the way of requests, which never trace.
+[[gnu::cold]] void record(LocationTrace& trace, std::string_view source, LocationFinding finding,
+                          std::optional<std::string>& value) {
+  trace.push_back({source, finding, std::move(value)});
+}
+
+std::string socket_in_home(std::string_view home) {
+  return join_path(join_path(join_path(home, kGroupContainersDir), app_group_id()), kContainerSocketPath);
+}
+
+struct Segment {
+  std::size_t begin;
+  std::size_t end;
+};
+
+// The components of `path`: separators collapse and "." components count
+// only at the start of a relative path, as a path library would split it.
+std::vector<Segment> path_components(std::string_view path) {
+  std::vector<Segment> components;
+  std::size_t i = 0;
+  while (i < path.size()) {
+    if (path[i] == '/') {
+      ++i;
+      continue;
+    }
+    std::size_t end = path.find('/', i);
+    if (end == std::string_view::npos) end = path.size();
+    const bool leading_dot = i == 0;  // "./x": the relative path's own start
+    if (path.substr(i, end - i) != "." || leading_dot) components.push_back({i, end});
+    i = end;
+  }
+  return components;
 }
 
 }  // namespace
@@ -86,14 +125,6 @@ const IpcEnvironment& process_ipc_environment() {
   return environment;
 }
 
-std::optional<std::string> home_dir(const IpcEnvironment& env) {
-  std::optional<std::string> home = env.variable("HOME");
-  if (home && !home->empty()) return home;
-  std::optional<std::string> from_passwd = env.passwd_home_dir();
-  if (from_passwd && !from_passwd->empty()) return from_passwd;
-  return std::nullopt;
-}
-
 std::string join_path(std::string_view base, std::string_view component) {
   std::string path;
   path.reserve(base.size() + 1 + component.size());
@@ -107,23 +138,74 @@ Result<std::string, IpcPathError> resolve_ipc_socket_path() {
   return resolve_ipc_socket_path(process_ipc_environment());
 }
 
-Result<std::string, IpcPathError> resolve_ipc_socket_path(const IpcEnvironment& env) {
-  if (std::optional<std::string> path = trimmed_variable(env, kSocketPathVariable)) {
-    return std::move(*path);
+Result<std::string, IpcPathError> resolve_ipc_socket_path(const IpcEnvironment& env, LocationTrace* trace) {
+  std::optional<std::string> value;
+  std::string_view usable;  // the part of `value` a rule uses
+  LocationFinding finding = LocationFinding::unset;
+  // Records the source just read when tracing (after its path is made,
+  // since `usable` looks into `value`); true when it gave the path.
+  const auto chosen = [&](std::string_view source) {
+    if (trace != nullptr) record(*trace, source, finding, value);
+    return finding == LocationFinding::chosen;
+  };
+  std::string path;
+
+  value = env.variable(kSocketPathVariable);
+  finding = examine(value, trim_unicode_white_space, usable);
+  if (finding == LocationFinding::chosen) path = usable;
+  if (chosen(kSocketPathVariable)) return path;
+
+  value = env.variable(kAppGroupContainerVariable);
+  finding = examine(value, without_trailing_slashes, usable);
+  if (finding == LocationFinding::chosen) path = join_path(usable, kContainerSocketPath);
+  if (chosen(kAppGroupContainerVariable)) return path;
+
+  for (std::string_view source : {kHomeVariable, kPasswdHomeSource}) {
+    value = source == kHomeVariable ? env.variable(kHomeVariable) : env.passwd_home_dir();
+    finding = examine_home(value);
+    if (finding == LocationFinding::chosen) path = socket_in_home(*value);
+    if (chosen(source)) return path;
   }
-  if (std::optional<std::string> container = text_variable(env, kAppGroupContainerVariable)) {
-    std::string_view dir = *container;
-    while (!dir.empty() && dir.back() == '/') dir.remove_suffix(1);
-    if (!dir.empty()) return join_path(dir, kContainerSocketPath);
-  }
-  if (std::optional<std::string> home = home_dir(env)) {
-    std::string containers = join_path(*home, kGroupContainersDir);
-    return join_path(join_path(containers, app_group_id()), kContainerSocketPath);
-  }
-  if (std::optional<std::string> runtime = trimmed_variable(env, kRuntimeDirVariable)) {
-    return join_path(join_path(*runtime, kRuntimeSubdir), kSocketFileName);
-  }
+
+  value = env.variable(kRuntimeDirVariable);
+  finding = examine(value, trim_unicode_white_space, usable);
+  if (finding == LocationFinding::chosen) path = join_path(join_path(usable, kRuntimeSubdir), kSocketFileName);
+  if (chosen(kRuntimeDirVariable)) return path;
   return IpcPathError::NoPrivateDir;
+}
+
+bool is_temporary_directory_path(std::string_view path) {
+  if (path.empty() || path.front() != '/') return false;
+  const std::vector<Segment> components = path_components(path);
+  auto component = [&](std::size_t k) {
+    return path.substr(components[k].begin, components[k].end - components[k].begin);
+  };
+  // "/.." is "/" itself, so leading ".." components cannot lead out of the
+  // refusal.
+  std::size_t first = 0;
+  while (first < components.size() && component(first) == "..") ++first;
+  // "/tmp/vellumkeep-native.sock" is covered by the "/tmp" prefix.
+  if (first < components.size() && component(first) == "tmp") return true;
+  return components.size() - first >= 2 && component(first) == "var" &&
+         component(first + 1) == "tmp";
+}
+
+std::string token_path_for(std::string_view socket_path) {
+  std::vector<Segment> components = path_components(socket_path);
+  const bool absolute = !socket_path.empty() && socket_path.front() == '/';
+  // The root directory and the empty path have no parent.
+  if (components.empty()) return std::string(kTokenFileName);
+  components.pop_back();
+  std::string_view parent;
+  if (!components.empty()) {
+    parent = socket_path.substr(0, components.back().end);
+  } else if (absolute) {
+    parent = socket_path.substr(0, 1);
+  }
+  // A bare file name has no directory part: the token lies in the working
+  // directory.
+  if (parent.empty()) return std::string(kTokenFileName);
+  return join_path(parent, kTokenFileName);
 }
 
 }  // namespace vk

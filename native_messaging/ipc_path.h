@@ -1,10 +1,12 @@
-// Where the desktop application's IPC socket lies. Worked out afresh for
-// every request from the environment and the home directory.
+// Where the desktop application's IPC socket lies, whether it is refused,
+// and where its token file is. Worked out afresh for every request from the
+// environment and the home directory.
 #pragma once
 
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "native_messaging/result.h"
 
@@ -49,16 +51,50 @@ class IpcEnvironment {
 // The real process environment and passwd database.
 const IpcEnvironment& process_ipc_environment();
 
-// The home directory: HOME as raw bytes when set and not empty, else the
-// passwd entry's directory when not empty, else nullopt.
-std::optional<std::string> home_dir(const IpcEnvironment& env);
-
 // `base` joined with `component`, with one "/" unless `base` ends with one.
 std::string join_path(std::string_view base, std::string_view component);
 
+// The sources the location rules read, in the order they are tried. The
+// home directory comes from HOME, else from the passwd entry.
+inline constexpr std::string_view kHomeVariable = "HOME";
+inline constexpr std::string_view kPasswdHomeSource = "passwd entry";
+
+// What a location rule found in its source.
+enum class LocationFinding {
+  unset,     // not set (for the passwd entry: no entry)
+  not_utf8,  // set, but not UTF-8: counts as unset
+  blank,     // empty once trimmed (the container: empty or only "/")
+  chosen,    // this source gave the socket path
+};
+
+// One source as the resolution read it, for diagnosis.
+struct LocationStep {
+  std::string_view source;           // a variable's name, or kPasswdHomeSource
+  LocationFinding finding;
+  std::optional<std::string> value;  // the raw bytes read, when there were any
+
+  friend bool operator==(const LocationStep&, const LocationStep&) = default;
+};
+using LocationTrace = std::vector<LocationStep>;
+
 // The socket path: VK_IPC_SOCKET_PATH, the app-group container, the home
 // directory's group container, or XDG_RUNTIME_DIR, first that applies.
+// With `trace`, each source read is appended to it, up to the one chosen;
+// requests pass none and pay nothing for it.
 Result<std::string, IpcPathError> resolve_ipc_socket_path();
-Result<std::string, IpcPathError> resolve_ipc_socket_path(const IpcEnvironment& env);
+Result<std::string, IpcPathError> resolve_ipc_socket_path(const IpcEnvironment& env,
+                                                          LocationTrace* trace = nullptr);
+
+// Refusal text for a socket in a shared temporary directory.
+inline constexpr std::string_view kTmpSocketRefused =
+    "IPC: refusing to connect to /tmp socket \u2014 use a private path (VK_IPC_SOCKET_PATH).";
+
+// True when `path`, compared component by component, lies in /tmp or
+// /var/tmp (or is /tmp itself); relative paths are never refused.
+bool is_temporary_directory_path(std::string_view path);
+
+// The token file beside the socket at `socket_path`, or the bare file name
+// when the path has no directory part or no parent.
+std::string token_path_for(std::string_view socket_path);
 
 }  // namespace vk

@@ -18,8 +18,8 @@ using testing::FakeIpcEnvironment;
 
 const std::string kGroup = VK_APP_GROUP_ID_FOR_TESTS;
 
-std::string resolved(const FakeIpcEnvironment& env) {
-  Result<std::string, IpcPathError> path = resolve_ipc_socket_path(env);
+std::string resolved(const FakeIpcEnvironment& env, LocationTrace* trace = nullptr) {
+  Result<std::string, IpcPathError> path = resolve_ipc_socket_path(env, trace);
   return path ? *path : "error " + std::string(ipc_path_error_text(path.error()));
 }
 
@@ -74,7 +74,107 @@ TEST(ResolveIpcSocketPath, CandidateTable) {
        "error IPC path: no private user directory available"},
       {"nothing at all", {}, "error IPC path: no private user directory available"},
   };
-  for (const Case& c : cases) EXPECT_EQ(resolved(c.env), c.expected) << c.name;
+  for (const Case& c : cases) {
+    EXPECT_EQ(resolved(c.env), c.expected) << c.name;
+    // Diagnosis resolves through the same rules.
+    LocationTrace trace;
+    EXPECT_EQ(resolved(c.env, &trace), c.expected) << c.name;
+  }
+}
+
+// Each source read, in order, with what it held and why it was passed over,
+// up to the one chosen.
+TEST(ResolveIpcSocketPath, TraceNamesEverySourceRead) {
+  using F = LocationFinding;
+  const std::optional<std::string> none;
+  struct Case {
+    const char* name;
+    FakeIpcEnvironment env;
+    LocationTrace expected;
+  };
+  const Case cases[] = {
+      {"socket variable chosen, nothing else read",
+       {{{"VK_IPC_SOCKET_PATH", " /s "}, {"HOME", "/Users/a"}}},
+       {{kSocketPathVariable, F::chosen, " /s "}}},
+      {"socket variable not UTF-8, container chosen",
+       {{{"VK_IPC_SOCKET_PATH", "/\xFF"}, {"VELLUMKEEP_APP_GROUP_CONTAINER", "/c/"}}},
+       {{kSocketPathVariable, F::not_utf8, "/\xFF"}, {kAppGroupContainerVariable, F::chosen, "/c/"}}},
+      {"blank variables and an empty HOME: the passwd entry",
+       {{{"VK_IPC_SOCKET_PATH", "\t"}, {"VELLUMKEEP_APP_GROUP_CONTAINER", "//"}, {"HOME", ""}}, "/Users/a"},
+       {{kSocketPathVariable, F::blank, "\t"},
+        {kAppGroupContainerVariable, F::blank, "//"},
+        {kHomeVariable, F::blank, ""},
+        {kPasswdHomeSource, F::chosen, "/Users/a"}}},
+      {"no home at all: the runtime directory",
+       {{{"XDG_RUNTIME_DIR", "/run/user/5"}}},
+       {{kSocketPathVariable, F::unset, none},
+        {kAppGroupContainerVariable, F::unset, none},
+        {kHomeVariable, F::unset, none},
+        {kPasswdHomeSource, F::unset, none},
+        {kRuntimeDirVariable, F::chosen, "/run/user/5"}}},
+      {"passwd entry without a directory, runtime directory not UTF-8",
+       {{{"XDG_RUNTIME_DIR", "/\xC0"}}, ""},
+       {{kSocketPathVariable, F::unset, none},
+        {kAppGroupContainerVariable, F::unset, none},
+        {kHomeVariable, F::unset, none},
+        {kPasswdHomeSource, F::blank, ""},
+        {kRuntimeDirVariable, F::not_utf8, "/\xC0"}}},
+  };
+  for (const Case& c : cases) {
+    LocationTrace trace;
+    (void)resolved(c.env, &trace);
+    EXPECT_EQ(trace, c.expected) << c.name;
+  }
+}
+
+TEST(TemporaryDirectoryRefusal, ComponentWiseTable) {
+  struct Case {
+    const char* path;
+    bool refused;
+  };
+  const Case cases[] = {
+      {"/tmp/vellumkeep-native.sock", true},
+      {"/tmp", true},
+      {"/tmp/", true},
+      {"/tmp/x.sock", true},
+      {"/tmp//y", true},
+      {"//tmp/x", true},
+      {"/./tmp/x", true},
+      {"/tmp/./a/b.sock", true},
+      {"/var/tmp/z", true},
+      {"/var//./tmp", true},
+      {"/../tmp/x", true},  // "/.." is "/"
+      {"/tmpx", false},
+      {"/tmpx/a.sock", false},
+      {"/private/tmp/x.sock", false},
+      {"/var/tmpx/a", false},
+      {"/var", false},
+      {"/var/run/tmp/a", false},
+      {"/run/app.sock", false},
+      {"tmp/x.sock", false},
+      {"./tmp/x.sock", false},
+      {"../tmp/x.sock", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(is_temporary_directory_path(c.path), c.refused) << c.path;
+}
+
+TEST(TokenPath, BesideTheSocket) {
+  struct Case {
+    const char* socket;
+    const char* token;
+  };
+  const Case cases[] = {
+      {"/a/b/vellumkeep-native.sock", "/a/b/vellumkeep-native.token"},
+      {"/x.sock", "/vellumkeep-native.token"},
+      {"x.sock", "vellumkeep-native.token"},
+      {"/", "vellumkeep-native.token"},
+      {"./x.sock", "./vellumkeep-native.token"},
+      {"../x.sock", "../vellumkeep-native.token"},
+      {"a//b//", "a/vellumkeep-native.token"},
+      {"/a/./b.sock", "/a/vellumkeep-native.token"},
+      {"dir/s.sock", "dir/vellumkeep-native.token"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(token_path_for(c.socket), c.token) << c.socket;
 }
 
 TEST(IpcPathError, DisplayTexts) {

@@ -19,61 +19,23 @@
 #include "native_messaging/unique_fd.h"
 #include "tests/child_process.h"
 #include "tests/e2e_support.h"
+#include "tests/location_cases.h"
 
 namespace vk::testing {
 namespace {
 
 const std::string kPing = R"({"command":"ping","id":1})";
 const std::string kPong = R"({"command":"ping","id":1,"reply":"pong"})";
-const std::string kNoPrivateDir = "IPC path: no private user directory available";
-const std::string kRefused =
-    "IPC: refusing to connect to /tmp socket \xe2\x80\x94 use a private path (VK_IPC_SOCKET_PATH).";
-
-// Every character that counts as white space around a value, and none that
-// merely looks like it.
-const std::string kAllWhiteSpace =
-    "\t\n\v\f\r \u0085\u00a0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006\u2007\u2008\u2009"
-    "\u200a\u2028\u2029\u202f\u205f\u3000";
-
-std::string group_container_socket(std::string_view home) {
-  return std::string(home) + "/Library/Group Containers/" + std::string(kAppGroupId) +
-         "/IPC/vellumkeep-native.sock";
-}
 
 JsonValue id1() { return JsonValue(std::uint64_t{1}); }
 
 // The socket the host resolves is the one the app listens on: a ping gets
 // its pong.
 TEST(IpcLocation, CandidatesInOrderWithTrimmingAndNonUtf8Values) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> env;
-    std::string app_socket;
-  };
-  const std::string h = group_container_socket("h");
-  const std::vector<Case> cases = {
-      {"socket variable, trimmed of every white-space character",
-       {"VK_IPC_SOCKET_PATH=" + kAllWhiteSpace + "v/s.sock" + kAllWhiteSpace}, "v/s.sock"},
-      {"socket variable wins over the container and home",
-       {"VK_IPC_SOCKET_PATH=v/s.sock", "VELLUMKEEP_APP_GROUP_CONTAINER=c", "HOME=h"}, "v/s.sock"},
-      {"socket variable of blanks only is ignored",
-       {"VK_IPC_SOCKET_PATH= \t\u3000", "VELLUMKEEP_APP_GROUP_CONTAINER=c"}, "c/IPC/vellumkeep-native.sock"},
-      {"socket variable that is not UTF-8 is ignored",
-       {"VK_IPC_SOCKET_PATH=v/s\xff.sock", "VELLUMKEEP_APP_GROUP_CONTAINER=c"}, "c/IPC/vellumkeep-native.sock"},
-      {"container with trailing slashes", {"VELLUMKEEP_APP_GROUP_CONTAINER=c///", "HOME=h"},
-       "c/IPC/vellumkeep-native.sock"},
-      {"container is not trimmed", {"VELLUMKEEP_APP_GROUP_CONTAINER= c"}, " c/IPC/vellumkeep-native.sock"},
-      {"container of slashes only is ignored", {"VELLUMKEEP_APP_GROUP_CONTAINER=///", "HOME=h"}, h},
-      {"empty container is ignored", {"VELLUMKEEP_APP_GROUP_CONTAINER=", "HOME=h"}, h},
-      {"container that is not UTF-8 is ignored", {"VELLUMKEEP_APP_GROUP_CONTAINER=c\xff", "HOME=h"}, h},
-      {"home wins over the runtime directory", {"HOME=h", "XDG_RUNTIME_DIR=x"}, h},
-      {"home is taken as raw bytes", {"HOME=h\xfe"}, group_container_socket("h\xfe")},
-      {"home is not trimmed", {"HOME= h"}, group_container_socket(" h")},
-  };
-  for (const Case& c : cases) {
+  for (const LocationCase& c : candidate_cases()) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
-    std::optional<StandInApp> app = StandInApp::start(dir, {}, c.app_socket);
+    std::optional<StandInApp> app = StandInApp::start(dir, {}, *c.socket);
     ASSERT_TRUE(app);
     ChildOutput host = run_host(dir, frame(kPing), c.env);
     EXPECT_EQ(host.out, frame(kPong));
@@ -83,12 +45,12 @@ TEST(IpcLocation, CandidatesInOrderWithTrimmingAndNonUtf8Values) {
 }
 
 TEST(IpcLocation, CharactersOutsideTheWhiteSpaceListAreKept) {
-  for (std::string_view look_alike : {"\u200b", "\ufeff", "\u180e"}) {
-    SCOPED_TRACE(::testing::PrintToString(std::string(look_alike)));
+  for (const LocationCase& c : look_alike_white_space_cases()) {
+    SCOPED_TRACE(c.name);
     ScratchDir dir;
     std::optional<StandInApp> app = StandInApp::start(dir, {}, "v/s.sock");
     ASSERT_TRUE(app);
-    ChildOutput host = run_host(dir, frame(kPing), {"VK_IPC_SOCKET_PATH=" + std::string(look_alike) + "v/s.sock"});
+    ChildOutput host = run_host(dir, frame(kPing), c.env);
     EXPECT_EQ(host.out, frame(cannot_reach_reply(os_error(ENOENT), id1())));
     EXPECT_EQ(host.err, cannot_open_line(os_error(ENOENT)));
   }
@@ -128,61 +90,22 @@ TEST(IpcLocation, HomeFromThePasswdEntryWhenHomeIsUnsetOrEmpty) {
   EXPECT_FALSE(std::filesystem::exists(group_dir, error));
 }
 
-// A user id without a passwd entry, for runs with no home directory at all.
-std::optional<uid_t> uid_without_passwd_entry() {
-  if (::geteuid() != 0) return std::nullopt;
-  for (uid_t uid = 61'000; uid < 61'100; ++uid) {
-    if (::getpwuid(uid) == nullptr) return uid;
-  }
-  return std::nullopt;
-}
-
 // With no home directory the runtime directory is next; without that there
 // is no location.
 TEST(IpcLocation, RuntimeDirectoryWhenThereIsNoHome) {
-  std::optional<uid_t> uid = uid_without_passwd_entry();
-  if (!uid) GTEST_SKIP() << "needs root, to run the host as a user without a passwd entry";
-  {
-    // The build tree must be open to another user for the programs to run.
-    ScratchDir dir;
-    dir.give_to(*uid);
-    for (const char* program : {kHostPath, kStandInAppPath}) {
-      ChildOptions probe;
-      probe.argv = {program, "--help"};
-      probe.cwd = dir.path();
-      probe.stdin_mode = StdStream::closed;
-      probe.uid = uid;
-      Result<ChildOutput> ran = run_child(probe);
-      if (!ran) GTEST_SKIP() << "another user cannot run the programs here: " << ran.error().text();
-    }
-  }
-  struct Case {
-    const char* name;
-    std::vector<std::string> env;
-    std::optional<std::string> app_socket;  // none: no location
-  };
-  const std::vector<Case> cases = {
-      {"runtime directory", {"XDG_RUNTIME_DIR=x"}, "x/tarnwick/vellumkeep-native.sock"},
-      {"runtime directory trimmed, HOME empty", {"HOME=", "XDG_RUNTIME_DIR=\u3000 x\t\u2029"},
-       "x/tarnwick/vellumkeep-native.sock"},
-      {"runtime directory with a trailing slash", {"XDG_RUNTIME_DIR=x/"}, "x/tarnwick/vellumkeep-native.sock"},
-      {"nothing set", {}, std::nullopt},
-      {"runtime directory of blanks only", {"XDG_RUNTIME_DIR= \t "}, std::nullopt},
-      {"runtime directory not UTF-8", {"XDG_RUNTIME_DIR=x\xff"}, std::nullopt},
-      {"container of slashes only", {"VELLUMKEEP_APP_GROUP_CONTAINER=/", "HOME="}, std::nullopt},
-  };
-  for (const Case& c : cases) {
+  Result<uid_t> uid = user_without_home();
+  if (!uid) GTEST_SKIP() << uid.error().text();
+  for (const LocationCase& c : runtime_directory_cases()) {
     SCOPED_TRACE(c.name);
     ScratchDir dir;
     dir.give_to(*uid);
-    std::optional<StandInApp> app =
-        c.app_socket ? StandInApp::start(dir, {}, *c.app_socket, uid) : std::nullopt;
-    ASSERT_EQ(app.has_value(), c.app_socket.has_value());
+    std::optional<StandInApp> app = c.socket ? StandInApp::start(dir, {}, *c.socket, *uid) : std::nullopt;
+    ASSERT_EQ(app.has_value(), c.socket.has_value());
     ChildOptions options = host_options(dir, c.env);
-    options.uid = uid;
+    options.uid = *uid;
     Result<ChildOutput> host = run_child(options, frame(kPing));
     ASSERT_TRUE(host) << host.error().text();
-    if (c.app_socket) {
+    if (c.socket) {
       EXPECT_EQ(host->out, frame(kPong));
       EXPECT_EQ(host->err, "");
     } else {
@@ -196,35 +119,9 @@ TEST(IpcLocation, RuntimeDirectoryWhenThereIsNoHome) {
 // Temporary directories are refused by name, before the token is read (none
 // of these has a token file, yet the refusal is what is reported).
 TEST(IpcLocation, TemporaryDirectoriesAreRefusedBeforeTheTokenIsRead) {
-  struct Case {
-    std::vector<std::string> env;
-    bool refused;
-  };
-  const std::vector<Case> cases = {
-      {{"VK_IPC_SOCKET_PATH=/tmp/x.sock"}, true},
-      {{"VK_IPC_SOCKET_PATH=/tmp/vellumkeep-native.sock"}, true},
-      {{"VK_IPC_SOCKET_PATH=/tmp"}, true},
-      {{"VK_IPC_SOCKET_PATH=/tmp/"}, true},
-      {{"VK_IPC_SOCKET_PATH=/tmp//y"}, true},
-      {{"VK_IPC_SOCKET_PATH=//tmp/y"}, true},
-      {{"VK_IPC_SOCKET_PATH=/tmp/./y"}, true},
-      {{"VK_IPC_SOCKET_PATH=/./tmp/y"}, true},
-      {{"VK_IPC_SOCKET_PATH=/tmp/a/b/c.sock"}, true},
-      {{"VK_IPC_SOCKET_PATH=/var/tmp/z"}, true},
-      {{"VK_IPC_SOCKET_PATH=/var//tmp/z"}, true},
-      {{"VK_IPC_SOCKET_PATH= /tmp/x.sock "}, true},
-      {{"VELLUMKEEP_APP_GROUP_CONTAINER=/tmp/c"}, true},
-      {{"HOME=/tmp/h"}, true},
-      {{"HOME=/var/tmp"}, true},
-      {{"VK_IPC_SOCKET_PATH=/tmpx/a.sock"}, false},
-      {{"VK_IPC_SOCKET_PATH=/var/tmpx/a.sock"}, false},
-      {{"VK_IPC_SOCKET_PATH=/private/tmp/x.sock"}, false},
-      {{"VK_IPC_SOCKET_PATH=tmp/x.sock"}, false},
-      {{"VK_IPC_SOCKET_PATH=/x/tmp/y.sock"}, false},
-  };
   ScratchDir dir;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.env.front());
+  for (const LocationCase& c : temporary_directory_cases()) {
+    SCOPED_TRACE(c.name);
     std::string detail = c.refused ? kRefused : os_error(ENOENT);
     ChildOutput host = run_host(dir, frame(kPing), c.env);
     EXPECT_EQ(host.out, frame(cannot_reach_reply(detail, id1())));

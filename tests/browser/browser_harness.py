@@ -16,6 +16,7 @@ import shutil
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 HOST_NAME = "com.tarnwick.vellumkeep"
@@ -29,6 +30,19 @@ STOP_TIMEOUT_S = 10
 
 class Failure(Exception):
     pass
+
+
+class Skipped(Exception):
+    """The test cannot run here; the text says why."""
+
+
+def refused_by_host(path):
+    """Whether the host refuses a socket at the absolute `path`: it compares
+    components, and refuses /tmp, /var/tmp and everything below them."""
+    parts = [part for part in path.split("/") if part not in ("", ".")]
+    while parts[:1] == [".."]:
+        parts.pop(0)  # "/.." is "/"
+    return parts[:1] == ["tmp"] or parts[:2] == ["var", "tmp"]
 
 
 def wait_for(condition, timeout, what, interval=0.05):
@@ -53,7 +67,8 @@ class BrowserRun:
         self.args = args
         self.work = os.path.abspath(args.work_dir)
         self.home = os.path.join(self.work, "home")
-        self.socket = os.path.join(self.work, "s", "vellumkeep-native.sock")
+        self.socket = None  # chosen by prepare()
+        self.made_socket_dir = None  # a folder outside the work folder, removed at the end
         self.browser_log = os.path.join(self.work, "browser.log")
         self.app_log = os.path.join(self.work, "stand-in-app.log")
         self.app = None
@@ -65,8 +80,42 @@ class BrowserRun:
     def prepare(self):
         shutil.rmtree(self.work, ignore_errors=True)
         os.makedirs(self.home)
+        self.socket = os.path.join(self.socket_dir(), "vellumkeep-native.sock")
         if len(self.socket.encode()) >= 100:
             raise Failure(f"socket path too long for a Unix socket: {self.socket}")
+
+    def socket_dir(self):
+        """The socket's folder: in the work folder, unless that lies where
+        the host refuses sockets (a checkout under /tmp); then a fresh
+        private folder in the user's runtime directory or ~/.cache."""
+        if not refused_by_host(self.work):
+            return os.path.join(self.work, "s")
+        tried = []
+        runtime = os.environ.get("XDG_RUNTIME_DIR")
+        cache = os.path.join(os.path.expanduser("~"), ".cache")
+        # The runtime directory belongs to the session and is used only when
+        # it exists; ~/.cache is made when missing, as any program would.
+        for base, make in ((runtime, False), (cache, True)):
+            if not base:
+                tried.append("$XDG_RUNTIME_DIR (not set)")
+                continue
+            if not os.path.isabs(base) or refused_by_host(base):
+                tried.append(f"{base} (not an absolute path the host accepts)")
+                continue
+            try:
+                if make:
+                    os.makedirs(base, mode=0o700, exist_ok=True)
+                self.made_socket_dir = tempfile.mkdtemp(prefix="vk-browser-test.", dir=base)  # mode 0700
+                return self.made_socket_dir
+            except OSError as error:
+                tried.append(f"{base} ({error.strerror})")
+        raise Skipped(f"the work folder {self.work} lies where the host refuses sockets, and no private "
+                      f"folder could be made elsewhere: tried {', '.join(tried)}")
+
+    def remove_socket_dir(self):
+        if self.made_socket_dir:
+            shutil.rmtree(self.made_socket_dir, ignore_errors=True)
+            self.made_socket_dir = None
 
     def install_manifest(self, options, expected_path):
         """Runs the installer with `options` for this run's home and host."""
@@ -125,6 +174,8 @@ class BrowserRun:
 
     def host_processes(self):
         """Running hosts started for this run, told apart by their environment."""
+        if self.socket is None:
+            return []
         host = os.path.realpath(self.args.host)
         marker = ("VK_IPC_SOCKET_PATH=" + self.socket).encode()
         found = []
@@ -205,20 +256,27 @@ class BrowserRun:
 
 def run_test(run, steps, cleanups):
     """Runs `steps`, then every cleanup however they ended; exit code 0 on
-    success, 1 with every failure and the logs."""
+    success, SKIP when a step found it cannot run here, 1 with every failure
+    and the logs."""
     failures = []
+    skipped = None
     try:
         run.adopt_orphans()
         for step in steps:
             step()
+    except Skipped as reason:
+        skipped = reason
     except Exception as failure:  # every failure is reported with the logs
         failures.append(failure)
     finally:
-        for cleanup in cleanups:
+        for cleanup in cleanups + [run.remove_socket_dir]:
             try:
                 cleanup()
             except Failure as leftover:
                 failures.append(leftover)
+    if skipped and not failures:
+        print(f"SKIP: {skipped}")
+        return SKIP
     if failures:
         for failure in failures:
             print(f"FAIL: {failure}", file=sys.stderr)
