@@ -18,7 +18,9 @@
 #include "native_messaging/ipc_path.h"
 #include "native_messaging/json.h"
 #include "native_messaging/protocol.h"
-#include "native_messaging/unicode_text.h"
+#include "tools/manifest_inventory.h"
+#include "tools/own_installation.h"
+#include "tools/terminal_text.h"
 
 namespace vk {
 namespace {
@@ -41,6 +43,22 @@ struct ListenerFacts {
   std::optional<std::string_view> hint;  // what a user can do about the problem
 };
 
+// The browsers' manifests of our name, and which of them start this host.
+struct BrowserFacts {
+  std::string host;  // this executable, links resolved
+  std::vector<ManifestFolder> folders;  // what `manifests` point into
+  std::vector<InstalledManifest> manifests;
+  std::vector<bool> names_this_host;  // per manifest
+
+  // A browser can start this host through at least one manifest.
+  bool usable() const {
+    for (std::size_t i = 0; i < manifests.size(); ++i) {
+      if (names_this_host[i] && manifests[i].health == Health::ok) return true;
+    }
+    return false;
+  }
+};
+
 struct Diagnosis {
   uid_t uid = 0;
   uid_t euid = 0;
@@ -51,9 +69,11 @@ struct Diagnosis {
   // Examined only where a request would go on to read and connect.
   std::optional<TokenFileFacts> token_file;
   std::optional<ListenerFacts> listener;
+  std::optional<BrowserFacts> browsers;  // with --browsers
 
   bool reachable() const {
-    return !location_problem && token_file && !token_file->problem && listener && !listener->problem;
+    return !location_problem && token_file && !token_file->problem && listener && !listener->problem &&
+           (!browsers || browsers->usable());
   }
 };
 
@@ -66,8 +86,7 @@ std::optional<std::string> working_directory() {
   return std::nullopt;
 }
 
-// Examined the way the host opens it (links followed); read only when it
-// is a regular file small enough to be sent, and then through the host's
+// Examined the way the host opens it (links followed), through the host's
 // own read_token, whose copy is wiped at once.
 TokenFileFacts examine_token_file(std::string path) {
   TokenFileFacts facts;
@@ -80,12 +99,9 @@ TokenFileFacts examine_token_file(std::string path) {
     return facts;
   }
   facts.st = st;
-  if (!S_ISREG(st.st_mode)) {
-    facts.problem = "not a regular file; the host reads only a regular file";
-  } else if (static_cast<std::uintmax_t>(st.st_size) > kMaxTokenFileSize) {
-    facts.problem = "larger than one request frame (" + std::to_string(kMaxTokenFileSize) +
-                    " bytes); its token could never be sent";
-  } else if (Result<std::string> token = read_token(facts.path); !token) {
+  // read_token refuses a folder, FIFO, device or oversized file before it
+  // opens it, so the problem shown is the very text a request would give.
+  if (Result<std::string> token = read_token(facts.path); !token) {
     facts.problem = token.error().text();
   } else {
     wipe_secret(*token);
@@ -120,6 +136,23 @@ ListenerFacts probe_listener(const std::string& socket_path, uid_t euid) {
   return facts;
 }
 
+// The same folders and checks as the installer's `list`, for the user this
+// process runs as and the machine.
+BrowserFacts examine_browsers() {
+  BrowserFacts facts;
+  Result<std::string> own = own_executable_path();
+  facts.host = own ? std::move(own).value() : std::string();
+  const Places places = find_places(kThisOs, std::nullopt, "/");
+  facts.folders = every_browser_folder(places);
+  facts.manifests = find_installed_manifests(facts.folders, kDefaultHostName, places);
+  for (const InstalledManifest& found : facts.manifests) {
+    // In a Flatpak the manifest starts our wrapper, which starts the host.
+    const std::optional<std::string>& host = found.wrapper_host ? found.wrapper_host : found.host;
+    facts.names_this_host.push_back(host && !facts.host.empty() && real_path(*host) == facts.host);
+  }
+  return facts;
+}
+
 Diagnosis diagnose(const IpcEnvironment& env) {
   Diagnosis d;
   d.uid = ::getuid();
@@ -142,38 +175,7 @@ Diagnosis diagnose(const IpcEnvironment& env) {
 
 // ---- The report ---------------------------------------------------------
 
-// `bytes` safe to print and to put in JSON: valid UTF-8 stays as it is,
-// while backslashes, control characters (C1 included) and bytes that are
-// not UTF-8 are written as \\ and \xNN, so nothing reaches a terminal raw.
-std::string shown(std::string_view bytes) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  for (std::size_t i = 0; i < bytes.size();) {
-    const auto b = static_cast<unsigned char>(bytes[i]);
-    if (b == '\\') {
-      out += "\\\\";
-      ++i;
-      continue;
-    }
-    std::size_t length = b >= 0x20 && b < 0x7F ? 1 : 0;
-    for (std::size_t n = 2; b >= 0x80 && length == 0 && n <= 4 && i + n <= bytes.size(); ++n) {
-      if (is_valid_utf8(bytes.substr(i, n))) length = n;
-    }
-    const bool c1_control = length == 2 && b == 0xC2 && static_cast<unsigned char>(bytes[i + 1]) < 0xA0;
-    if (length > 0 && !c1_control) {
-      out.append(bytes.substr(i, length));
-      i += length;
-      continue;
-    }
-    out += "\\x";
-    out += kHex[b >> 4];
-    out += kHex[b & 0xF];
-    ++i;
-  }
-  return out;
-}
-
-std::string quoted(std::string_view bytes) { return "\"" + shown(bytes) + "\""; }
+std::string quoted(std::string_view bytes) { return "\"" + printable(bytes) + "\""; }
 
 std::string_view finding_name(LocationFinding finding) {
   switch (finding) {
@@ -235,7 +237,7 @@ std::string text_report(const Diagnosis& d) {
       "(Checked with this process's environment and working directory; a browser passes its own to the host.\n"
       "Nothing is sent and the token is not shown.)\n\n";
   out += "process: uid " + std::to_string(d.uid) + ", effective uid " + std::to_string(d.euid) +
-         ", working directory " + (d.working_directory ? shown(*d.working_directory) : "unknown") + "\n\n";
+         ", working directory " + (d.working_directory ? printable(*d.working_directory) : "unknown") + "\n\n";
 
   out += "socket location, first rule that applies:\n";
   for (const LocationStep& step : d.trace) {
@@ -245,7 +247,7 @@ std::string text_report(const Diagnosis& d) {
   }
   if (d.socket) {
     const bool relative = d.socket->empty() || d.socket->front() != '/';
-    out += "  socket: " + shown(*d.socket) + (relative ? " (relative to the working directory)" : "") + "\n";
+    out += "  socket: " + printable(*d.socket) + (relative ? " (relative to the working directory)" : "") + "\n";
   }
   if (d.location_problem) {
     out += std::string(kProblem) + *d.location_problem + "\n";
@@ -254,7 +256,7 @@ std::string text_report(const Diagnosis& d) {
 
   if (d.token_file) {
     const TokenFileFacts& t = *d.token_file;
-    out += "\ntoken file: " + shown(t.path) + "\n";
+    out += "\ntoken file: " + printable(t.path) + "\n";
     if (t.st) {
       out += "  " + std::string(file_kind(t.st->st_mode)) + (t.through_link ? " (through a symbolic link)" : "") +
              ", owner " + whose(t.st->st_uid, d.euid) + ", mode " + octal_mode(t.st->st_mode) + ", " +
@@ -272,6 +274,21 @@ std::string text_report(const Diagnosis& d) {
     if (l.hint) out += "  hint: " + std::string(*l.hint) + "\n";
   }
 
+  if (d.browsers) {
+    const BrowserFacts& b = *d.browsers;
+    out += "\nbrowser manifests named " + std::string(kDefaultHostName) + " (this host: " +
+           (b.host.empty() ? std::string("unknown") : printable(b.host)) + "):\n";
+    for (std::size_t i = 0; i < b.manifests.size(); ++i) {
+      const InstalledManifest& found = b.manifests[i];
+      out += "  " + folder_label(*found.folder) + " " + printable(found.path) + " " + describe_manifest(found) +
+             (b.names_this_host[i] ? " [this host]" : " [another host]") + "\n";
+    }
+    if (!b.usable()) {
+      out += std::string(kProblem) + "no browser can start this host: no working manifest names it\n" +
+             "  hint: vk-install-host-manifest install (see its --help)\n";
+    }
+  }
+
   out += d.reachable() ? "\nverdict: a request would reach the desktop application\n"
                        : "\nverdict: a request would NOT reach the desktop application (see PROBLEM above)\n";
   return out;
@@ -285,19 +302,19 @@ std::string json_report(const Diagnosis& d) {
   JsonObject process;
   process.set("uid", JsonValue(std::uint64_t{d.uid}));
   process.set("effective_uid", JsonValue(std::uint64_t{d.euid}));
-  process.set("working_directory", d.working_directory ? JsonValue(shown(*d.working_directory)) : JsonValue());
+  process.set("working_directory", d.working_directory ? JsonValue(printable(*d.working_directory)) : JsonValue());
 
   JsonArray rules;
   for (const LocationStep& step : d.trace) {
     JsonObject rule;
     rule.set("source", JsonValue(step.source));
     rule.set("finding", JsonValue(finding_name(step.finding)));
-    rule.set("value", step.value ? JsonValue(shown(*step.value)) : JsonValue());
+    rule.set("value", step.value ? JsonValue(printable(*step.value)) : JsonValue());
     rules.push_back(JsonValue(rule));
   }
   JsonObject location;
   location.set("rules", JsonValue(rules));
-  location.set("socket", d.socket ? JsonValue(shown(*d.socket)) : JsonValue());
+  location.set("socket", d.socket ? JsonValue(printable(*d.socket)) : JsonValue());
   location.set("problem", optional_text(d.location_problem));
 
   JsonObject report;
@@ -308,7 +325,7 @@ std::string json_report(const Diagnosis& d) {
   if (d.token_file) {
     const TokenFileFacts& t = *d.token_file;
     JsonObject token;
-    token.set("path", JsonValue(shown(t.path)));
+    token.set("path", JsonValue(printable(t.path)));
     token.set("through_link", JsonValue(t.through_link));
     token.set("kind", t.st ? JsonValue(file_kind(t.st->st_mode)) : JsonValue());
     token.set("owner_uid", t.st ? JsonValue(std::uint64_t{t.st->st_uid}) : JsonValue());
@@ -323,20 +340,46 @@ std::string json_report(const Diagnosis& d) {
     listener.set("problem", optional_text(d.listener->problem));
     report.set("listener", JsonValue(listener));
   }
+  if (d.browsers) {
+    const BrowserFacts& b = *d.browsers;
+    JsonArray manifests;
+    for (std::size_t i = 0; i < b.manifests.size(); ++i) {
+      const InstalledManifest& found = b.manifests[i];
+      JsonObject manifest;
+      manifest.set("folder", JsonValue(folder_label(*found.folder)));
+      manifest.set("path", JsonValue(printable(found.path)));
+      manifest.set("host", found.host ? JsonValue(printable(*found.host)) : JsonValue());
+      manifest.set("wrapper_host", found.wrapper_host ? JsonValue(printable(*found.wrapper_host)) : JsonValue());
+      manifest.set("problem", found.problem.empty() ? JsonValue() : JsonValue(printable(found.problem)));
+      manifest.set("this_host", JsonValue(static_cast<bool>(b.names_this_host[i])));
+      manifests.push_back(JsonValue(manifest));
+    }
+    JsonObject browsers;
+    browsers.set("host", b.host.empty() ? JsonValue() : JsonValue(printable(b.host)));
+    browsers.set("manifests", JsonValue(manifests));
+    browsers.set("usable", JsonValue(b.usable()));
+    report.set("browsers", JsonValue(browsers));
+  }
   report.set("reachable", JsonValue(d.reachable()));
   return serialize_json(JsonValue(report)) + "\n";
 }
 
-constexpr std::string_view kUsage = "usage: vellumkeep-native --doctor [--json]\n";
+constexpr std::string_view kUsage =
+    "usage: vellumkeep-native --doctor [--json] [--browsers]\n"
+    "  --json      the report as JSON\n"
+    "  --browsers  also the browsers' manifests for this host (as vk-install-host-manifest list)\n";
 
 }  // namespace
 
 int run_doctor(int argc, char** args) {
   bool json = false;
+  bool browsers = false;
   for (int i = 0; i < argc; ++i) {
     const std::string_view arg = args[i];
     if (arg == "--json") {
       json = true;
+    } else if (arg == "--browsers") {
+      browsers = true;
     } else if (arg == "--help") {
       return write_all(STDOUT_FILENO, kUsage) ? 0 : kDoctorError;
     } else {
@@ -345,7 +388,8 @@ int run_doctor(int argc, char** args) {
       return kDoctorError;
     }
   }
-  const Diagnosis d = diagnose(process_ipc_environment());
+  Diagnosis d = diagnose(process_ipc_environment());
+  if (browsers) d.browsers = examine_browsers();
   if (!write_all(STDOUT_FILENO, json ? json_report(d) : text_report(d))) return kDoctorError;
   return d.reachable() ? kDoctorReachable : kDoctorUnreachable;
 }

@@ -180,7 +180,6 @@ TEST(Doctor, ReachableExactlyWhenARequestIs) {
     std::string listener_problem;  // "null" for none
     bool needs_root = false;
   };
-  const std::string not_regular = "not a regular file; the host reads only a regular file";
   const std::vector<Row> rows = {
       {"the stand-in app listens",
        [](Stage& s) { s.start_app(); },
@@ -214,13 +213,13 @@ TEST(Doctor, ReachableExactlyWhenARequestIs) {
          s.dir.make_dirs(kTokenFile);
          s.peer = ScriptedPeer::listen(s.dir, kSocket, answer_ok);
        },
-       not_regular, "null"},
+       os_error(EISDIR), "null"},
       {"a token file larger than a request frame",
        [](Stage& s) {
          s.dir.write_file(kTokenFile, s.token + std::string(1 << 20, 't'));
          s.peer = ScriptedPeer::listen(s.dir, kSocket, answer_ok);
        },
-       "larger than one request frame (1048576 bytes); its token could never be sent", "null"},
+       "IPC auth token file too large (max 1MB)", "null"},
       {"a listener of another user",
        [](Stage& s) {
          s.dir.write_file(kTokenFile, s.token);
@@ -269,6 +268,55 @@ TEST(Doctor, ReachableExactlyWhenARequestIs) {
     const bool host_replied_itself = host.out.find("Cannot reach Tarnwick") != std::string::npos ||
                                      host.out.find("Tarnwick IPC error") != std::string::npos;
     EXPECT_EQ(!host_replied_itself, reachable) << host.out;
+  }
+}
+
+// With --browsers the doctor lists the manifests of our name, as the
+// installer's list does, and a request counts as arriving only when one of
+// them lets a browser start this very host.
+TEST(Doctor, BrowsersNeedAWorkingManifestNamingThisHost) {
+  const std::string chrome_manifest = "home/.config/google-chrome/NativeMessagingHosts/com.tarnwick.vellumkeep.json";
+  const auto manifest_naming = [](std::string_view host) {
+    return R"({"allowed_origins":["chrome-extension://abcdefghijklmnopabcdefghijklmnop/"],)"
+           R"("description":"d","name":"com.tarnwick.vellumkeep","path":")" +
+           std::string(host) + R"(","type":"stdio"})";
+  };
+  char* resolved = ::realpath(kHostPath, nullptr);
+  ASSERT_NE(resolved, nullptr);
+  const std::string host(resolved);
+  std::free(resolved);
+  struct Row {
+    const char* name;
+    std::optional<std::string> manifest;
+    std::optional<bool> this_host;  // of the one manifest listed
+  };
+  const std::vector<Row> rows = {
+      {"no manifest", std::nullopt, std::nullopt},
+      {"a manifest naming this host", manifest_naming(host), true},
+      {"a manifest naming a host that is gone", manifest_naming("/nonexistent/vellumkeep-native"), false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ScratchDir dir;
+    dir.make_dirs("home");
+    if (row.manifest) dir.write_file(chrome_manifest, *row.manifest);
+    std::optional<StandInApp> app = StandInApp::start(dir);
+    ASSERT_TRUE(app);
+    ChildOptions options = host_options(dir, {std::string(kSocketVariable), "HOME=" + (dir / "home")});
+    options.argv.insert(options.argv.end(), {"--doctor", "--json", "--browsers"});
+    Result<ChildOutput> ran = run_child(options);
+    ASSERT_TRUE(ran) << ran.error().text();
+    Result<JsonValue, JsonParseError> report = parse_json(ran->out);
+    ASSERT_TRUE(report) << ran->out;
+    const bool usable = row.this_host.value_or(false);
+    EXPECT_EQ(at(*report, {"browsers", "usable"}).as_bool(), usable) << ran->out;
+    EXPECT_EQ(ran->status.code, usable ? kReachable : kUnreachable) << ran->out;
+    const JsonArray manifests = at(*report, {"browsers", "manifests"}).as_array().value_or(JsonArray());
+    ASSERT_EQ(manifests.size(), row.manifest ? 1u : 0u) << ran->out;
+    if (row.this_host) {
+      EXPECT_EQ(text_at(manifests[0], {"path"}), dir / chrome_manifest);
+      EXPECT_EQ(at(manifests[0], {"this_host"}).as_bool(), *row.this_host);
+    }
   }
 }
 

@@ -91,7 +91,7 @@ Result<std::optional<UniqueFd>> walk_below(std::string_view base, std::string_vi
   }
   std::string walked = base_text;
   for (std::string_view part : components_below(base, path)) {
-    walked = join_path(walked, part);
+    walked = join_below(walked, part);
     const std::string name(part);
     UniqueFd next(openat(folder.get(), name.c_str(), kFolderFlags | O_NOFOLLOW));
     if (!next.valid() && errno == ENOENT && entries != nullptr) {
@@ -251,7 +251,7 @@ std::optional<std::string> find_unsafe_folder(std::string_view path, std::string
   std::string folder = "/";
   const auto parts = components_below("/", path);
   for (std::size_t i = 0; i <= parts.size(); ++i) {
-    if (i > 0) folder = join_path(folder, parts[i - 1]);
+    if (i > 0) folder = join_below(folder, parts[i - 1]);
     struct stat info {};
     if (below != "/" && (!path_is_within(folder, below) || path_is_within(below, folder))) continue;
     if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) break;

@@ -21,7 +21,7 @@ std::optional<Sandbox> sandbox_below(std::string_view directory, const std::stri
   while (!rest.empty() && rest.front() == '/') rest.remove_prefix(1);
   const std::string_view app = rest.substr(0, rest.find('/'));
   if (app.empty()) return std::nullopt;
-  return Sandbox{kind, std::string(app), join_path(parent, app)};
+  return Sandbox{kind, std::string(app), join_below(parent, app)};
 }
 
 }  // namespace
@@ -33,21 +33,21 @@ std::string_view sandbox_kind_name(SandboxKind kind) {
 std::optional<Sandbox> sandbox_of(std::string_view directory, std::string_view home) {
   if (home.empty()) return std::nullopt;
   if (auto flatpak =
-          sandbox_below(directory, join_path(home, kFlatpakApps), SandboxKind::flatpak)) {
+          sandbox_below(directory, join_below(home, kFlatpakApps), SandboxKind::flatpak)) {
     return flatpak;
   }
-  return sandbox_below(directory, join_path(home, kSnaps), SandboxKind::snap);
+  return sandbox_below(directory, join_below(home, kSnaps), SandboxKind::snap);
 }
 
 std::optional<Sandbox> flatpak_of(const BrowserInfo& browser, std::string_view home) {
   if (browser.flatpak_id.empty() || home.empty()) return std::nullopt;
   return Sandbox{SandboxKind::flatpak, std::string(browser.flatpak_id),
-                 join_path(join_path(home, kFlatpakApps), browser.flatpak_id)};
+                 join_below(join_below(home, kFlatpakApps), browser.flatpak_id)};
 }
 
 std::string flatpak_manifest_directory(const BrowserInfo& browser, const Sandbox& flatpak) {
-  if (browser.format == ManifestFormat::firefox) return join_path(flatpak.root, browser.linux_user);
-  return join_path(join_path(flatpak.root, "config"), browser.linux_user);
+  if (browser.format == ManifestFormat::firefox) return join_below(flatpak.root, browser.linux_user);
+  return join_below(join_below(flatpak.root, "config"), browser.linux_user);
 }
 
 bool sandbox_can_start(const Sandbox& sandbox, std::string_view path) {
@@ -96,7 +96,7 @@ std::optional<std::string> shell_unquote(std::string_view quoted) {
 }
 
 std::string flatpak_wrapper_path(const Sandbox& flatpak) {
-  return join_path(join_path(flatpak.root, kWrapperFolder), kWrapperName);
+  return join_below(join_below(flatpak.root, kWrapperFolder), kWrapperName);
 }
 
 std::string flatpak_wrapper_text(std::string_view host_path) {
@@ -121,7 +121,7 @@ std::string_view proxied_environment_note() {
 
 std::string flatpak_advice(const FlatpakRegistration& r) {
   const std::string& app = r.flatpak.app;
-  const std::string folder = shell_quote(join_path(r.flatpak.root, kWrapperFolder));
+  const std::string folder = shell_quote(join_below(r.flatpak.root, kWrapperFolder));
   const std::string wrapper = shell_quote(flatpak_wrapper_path(r.flatpak));
   std::string text = std::string(r.browser) + " is installed as Flatpak " + app;
   text += ", which reads manifests only inside its sandbox and cannot start a program outside it.";

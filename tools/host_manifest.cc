@@ -120,7 +120,7 @@ std::optional<Os> parse_os(std::string_view name) {
 
 std::string_view scope_name(Scope scope) { return scope == Scope::user ? "user" : "system"; }
 
-std::string join_path(std::string_view base, std::string_view part) {
+std::string join_below(std::string_view base, std::string_view part) {
   while (!part.empty() && part.front() == '/') part.remove_prefix(1);
   std::string joined(base);
   if (joined.empty() || joined.back() != '/') joined += '/';
@@ -168,17 +168,17 @@ Result<std::vector<std::string>> manifest_directories(const BrowserInfo& browser
     }
     if (base.home.empty()) return Error("no home directory: set HOME or pass --home");
     std::string parent;
-    if (!on_linux) parent = join_path(base.home, kSupport);
+    if (!on_linux) parent = join_below(base.home, kSupport);
     else if (browser.format == ManifestFormat::firefox) parent = base.home;
     else if (!base.config_home.empty()) parent = base.config_home;
-    else parent = join_path(base.home, ".config");
-    directories.push_back(join_path(parent, folder));
+    else parent = join_below(base.home, ".config");
+    directories.push_back(join_below(parent, folder));
     return directories;
   }
   const std::string_view folders[] = {on_linux ? browser.linux_system : browser.macos_system,
                                       on_linux ? browser.linux_system_alternative : ""};
   for (std::string_view folder : folders) {
-    if (!folder.empty()) directories.push_back(join_path(base.root, folder));
+    if (!folder.empty()) directories.push_back(join_below(base.root, folder));
   }
   if (directories.empty()) {
     return Error(std::string(browser.display_name) +

@@ -17,8 +17,17 @@ namespace vk {
 // extensions by origin, or Firefox's, which allows add-ons by ID.
 enum class ManifestFormat { chromium, firefox };
 
+// The name browsers know the host by, unless the installer is given another.
+inline constexpr std::string_view kDefaultHostName = "com.tarnwick.vellumkeep";
+
 // Operating systems whose manifest locations are known.
 enum class Os { linux_os, macos };
+inline constexpr Os kThisOs =
+#ifdef __APPLE__
+    Os::macos;
+#else
+    Os::linux_os;
+#endif
 
 // Per-user manifests or the machine-wide ones.
 enum class Scope { user, system };
@@ -98,8 +107,9 @@ Result<std::vector<std::string>> manifest_directories(const BrowserInfo& browser
 // "<name>.json".
 std::string manifest_file_name(std::string_view host_name);
 
-// Joins two path parts with exactly one "/" between them.
-std::string join_path(std::string_view base, std::string_view part);
+// Joins two path parts with exactly one "/" between them, so that an
+// absolute `part` lands below `base` (a staging root, a home).
+std::string join_below(std::string_view base, std::string_view part);
 // True when `path` is `directory` or lies below it, judged by the text alone:
 // a path with "." or ".." components is never inside, so none can climb out.
 bool path_is_within(std::string_view path, std::string_view directory);

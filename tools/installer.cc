@@ -85,7 +85,7 @@ Result<ChosenHost> choose_host(const Run& run, bool under_root) {
       return std::move(valid).error();
     }
     host.path = *options.host_path;
-    host.on_disk = staged ? join_path(run.root(), host.path) : host.path;
+    host.on_disk = staged ? join_below(run.root(), host.path) : host.path;
     host.given = true;
   } else {
     auto installer = own_executable_path();
@@ -165,7 +165,7 @@ void report_config_home(const Run& run, const std::vector<ManifestFolder>& folde
       if (value == nullptr || *value == '\0') continue;
       print_error("note: $" + std::string(variable) +
                   " is not used with --home; Chromium-family folders are under " +
-                  join_path(run.places.base.home, ".config"));
+                  join_below(run.places.base.home, ".config"));
     }
   }
 }
@@ -252,8 +252,8 @@ void explain_sandboxes(const Run& run, const AllowLists& lists,
                                        browser.format, host, extra}));
     }
     if (browser.snap_name.empty()) continue;
-    const std::string snap_bin = join_path(join_path(run.root(), "snap/bin"), browser.snap_name);
-    if (is_directory(join_path(join_path(home, "snap"), browser.snap_name)) || exists(snap_bin)) {
+    const std::string snap_bin = join_below(join_below(run.root(), "snap/bin"), browser.snap_name);
+    if (is_directory(join_below(join_below(home, "snap"), browser.snap_name)) || exists(snap_bin)) {
       auto user = manifest_directories(browser, run.places.os, Scope::user, run.places.base);
       print_out("\n" + snap_advice(browser, user ? user->front() : "its usual folders"));
     }
@@ -343,7 +343,7 @@ Result<void> write_manifest(const Run& run, const Write& write, const ChosenHost
   const auto& [folder, directory] = write;
   const ManifestFormat format = *folder->format;
   const std::string file = manifest_file_name(options.name);
-  const std::string path = join_path(directory, file);
+  const std::string path = join_below(directory, file);
   const Anchor anchor = anchor_of(directory, run.places);
   auto opened = options.dry_run ? open_folder_below(anchor.base, directory)
                                 : made_folder(anchor, directory);

@@ -20,12 +20,7 @@ struct InstallerOptions {
   std::optional<std::string> manifest_dir;
   std::optional<ManifestFormat> format;
   std::optional<Scope> scope;
-  Os os =
-#ifdef __APPLE__
-      Os::macos;
-#else
-      Os::linux_os;
-#endif
+  Os os = kThisOs;
   std::optional<std::string> home;
   std::string root = "/";
   std::optional<std::string> host_path;
@@ -40,8 +35,6 @@ struct InstallerOptions {
   bool help = false;
   bool version = false;
 };
-
-inline constexpr std::string_view kDefaultHostName = "com.tarnwick.vellumkeep";
 
 // The options in `args` (the arguments after the program's name).
 Result<InstallerOptions> parse_installer_options(std::span<char* const> args);

@@ -94,7 +94,7 @@ void inspect(InstalledManifest& found, int folder, std::string_view file, const 
     return mark(found, Health::host_broken,
                 "outside the " + std::string(sandbox_kind_name(where.sandbox->kind)));
   }
-  const std::string on_disk = where.under_root ? join_path(places.base.root, host_path) : host_path;
+  const std::string on_disk = where.under_root ? join_below(places.base.root, host_path) : host_path;
   if (auto problem = program_problem(on_disk)) return mark(found, Health::host_broken, *problem);
   // A wrapper of ours starts the real host outside the sandbox.
   if (where.sandbox && host_path == flatpak_wrapper_path(*where.sandbox)) {
@@ -211,6 +211,13 @@ std::vector<ManifestFolder> flatpak_folders(std::span<const ChosenBrowser> brows
   return folders;
 }
 
+std::vector<ManifestFolder> every_browser_folder(const Places& places) {
+  const Scope scopes[] = {Scope::user, Scope::system};
+  std::vector<ManifestFolder> folders = browser_folders({}, places, scopes, nullptr);
+  for (ManifestFolder& flatpak : flatpak_folders({}, places)) folders.push_back(std::move(flatpak));
+  return folders;
+}
+
 ManifestFolder named_folder(std::string_view directory, std::optional<ManifestFormat> format,
                             const Places& places) {
   ManifestFolder folder;
@@ -223,7 +230,7 @@ ManifestFolder named_folder(std::string_view directory, std::optional<ManifestFo
     if (folder.sandbox) folder.scope = sandbox_kind_name(folder.sandbox->kind);
     return folder;
   }
-  folder.directories.front() = join_path(places.base.root, directory);
+  folder.directories.front() = join_below(places.base.root, directory);
   folder.under_root = true;
   return folder;
 }
@@ -236,7 +243,7 @@ std::vector<InstalledManifest> find_installed_manifests(std::span<const Manifest
   const std::string file = manifest_file_name(host_name);
   for (const ManifestFolder& folder : folders) {
     for (const std::string& directory : folder.directories) {
-      const std::string path = join_path(directory, file);
+      const std::string path = join_below(directory, file);
       if (!seen.insert(path).second) continue;
       auto opened = open_folder_below(anchor_of(directory, places).base, directory);
       InstalledManifest entry;

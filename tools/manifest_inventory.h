@@ -90,6 +90,10 @@ std::vector<ManifestFolder> browser_folders(std::span<const ChosenBrowser> brows
 std::vector<ManifestFolder> flatpak_folders(std::span<const ChosenBrowser> browsers,
                                             const Places& places);
 
+// Every known browser's folders for the user and the machine, with their
+// Flatpak folders: wherever a browser here may look for a manifest.
+std::vector<ManifestFolder> every_browser_folder(const Places& places);
+
 // A folder named outright. Inside the home it is taken as it is; elsewhere
 // it lies under the root, like the machine-wide folders.
 ManifestFolder named_folder(std::string_view directory, std::optional<ManifestFormat> format,

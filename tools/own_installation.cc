@@ -24,7 +24,7 @@ std::string resolve_from(std::string folder, std::string_view relative) {
     const std::size_t slash = relative.find('/');
     const std::string_view part = relative.substr(0, slash);
     if (part == "..") folder = parent_folder(folder);
-    else if (!part.empty() && part != ".") folder = join_path(folder, part);
+    else if (!part.empty() && part != ".") folder = join_below(folder, part);
     if (slash == std::string_view::npos) break;
     relative.remove_prefix(slash + 1);
   }
