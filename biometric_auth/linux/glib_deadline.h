@@ -85,8 +85,6 @@ class DeadlineLoop {
     return done();
   }
   Clock::time_point deadline() const { return deadline_; }
-  // Moves the deadline. Work cancelled at a deadline that passed stays cancelled.
-  void setDeadline(Clock::time_point deadline);
   // Iterates until `done` is true or `limit` passed, with the deadline
   // standing still meanwhile: for waits that are not exchanges (a person
   // answering a prompt, a notice GDBus queues locally). Returns done().
@@ -121,6 +119,7 @@ class DeadlineLoop {
     bool passed_ = false;
   };
 
+  void setDeadline(Clock::time_point deadline);
   static gboolean onTimeout(gpointer self);
   void stopTimer();
 

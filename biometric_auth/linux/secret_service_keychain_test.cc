@@ -212,6 +212,12 @@ class MockPrompter {
   }
   bool ready() const { return service_.ready(); }
   int promptCount() { return testing::takeIntReply(control("GetPromptCount", nullptr, "(i)")); }
+  // Answers the dialogs left showing, as a person who comes back late would.
+  void answerShown(const char* answer) {
+    if (GVariant* reply = control("AnswerShown", g_variant_new("(s)", answer))) {
+      g_variant_unref(reply);
+    }
+  }
   bool waitForPrompt() {
     for (int i = 0; i < 400; ++i) {
       if (promptCount() > 0) return true;
@@ -606,10 +612,13 @@ TEST_F(SecretServiceKeychainTest, ItemsTheServiceCannotMatchYetNeedUnlockingNotN
 TEST_F(SecretServiceKeychainTest, PromptEndsWhateverHappensToTheService) {
   struct Case {
     const char* name;
-    int signal;  // sent to the daemon while its prompt shows
+    int signal;  // sent to the daemon while its prompt shows; 0: none
     OSStatus expected;
   };
   const std::vector<Case> cases = {
+      // The prompt's limit passes: the call stops waiting but leaves the
+      // dialog to the person (gnome-keyring 42 aborts when it is dismissed).
+      {"nobody answers", 0, errSecInteractionNotAllowed},
       {"service dies", SIGKILL, errSecNotAvailable},
       // Cancelling the prompt of a frozen service must not wait for its answer.
       {"service freezes", SIGSTOP, errSecInteractionNotAllowed},
@@ -630,13 +639,63 @@ TEST_F(SecretServiceKeychainTest, PromptEndsWhateverHappensToTheService) {
       return keychain->copyMatching(service, account, data);
     });
     ASSERT_TRUE(prompter.waitForPrompt());
-    ASSERT_EQ(kill(static_cast<pid_t>(pid), c.signal), 0);
+    if (c.signal != 0) {
+      ASSERT_EQ(kill(static_cast<pid_t>(pid), c.signal), 0);
+    }
     // Well under D-Bus's 25-second default; forever would be a hang.
     EXPECT_EQ(call.waitFor(15s), c.expected);
 
+    if (c.signal == 0) {
+      // The dialog is still the person's; their late answer reaches nobody,
+      // and the same daemon goes on serving the keyring.
+      prompter.answerShown("no");
+      std::string data;
+      EXPECT_EQ(keychain->copyMatching(service, c.name, data), errSecInteractionNotAllowed);
+      EXPECT_EQ(keyringPid(), pid);
+      unlockLoginKeyring();
+      EXPECT_EQ(copy(service, c.name, errSecSuccess), "v");
+      EXPECT_EQ(keyringPid(), pid);
+    }
     if (c.signal == SIGSTOP) kill(static_cast<pid_t>(pid), SIGCONT);
     restartKeyring();
     unlockLoginKeyring();
+  }
+}
+
+TEST_F(SecretServiceKeychainTest, DeleteIsDoneOnlyWhenALiveServiceNoLongerFindsTheItem) {
+  // A stand-in takes the daemon's place and decides what happens while the
+  // backend looks at the item it listed.
+  const guint32 pid = keyringPid();
+  ASSERT_NE(pid, 0u);
+  ASSERT_EQ(kill(static_cast<pid_t>(pid), SIGKILL), 0);
+  struct Case {
+    const char* fate;
+    OSStatus expected;
+  };
+  const std::vector<Case> cases = {
+      {"kept", errSecSuccess},
+      // Another writer deleted it meanwhile; the service that says so is there.
+      {"gone", errSecItemNotFound},
+      {"gone-when-deleted", errSecSuccess},
+      // The service left: nothing says the item is gone.
+      {"exits-when-read", errSecNotAvailable},
+      {"exits-when-deleted", errSecNotAvailable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fate);
+    // The name is free once the bus has seen the last owner go.
+    for (int i = 0; i < 200 && testing::sessionNameOwned(kSecretsName); ++i) {
+      std::this_thread::sleep_for(25ms);
+    }
+    testing::MockService stand_in(VK_SECRET_SERVICE_STAND_IN_TEMPLATE, kSecretsName);
+    ASSERT_TRUE(stand_in.ready());
+    if (GVariant* reply = testing::callSessionMethod(kSecretsName, kSecretsPath,
+                                                     testing::kMockInterface, "SetItemFate",
+                                                     g_variant_new("(s)", c.fate))) {
+      g_variant_unref(reply);
+    }
+    auto keychain = makeSecretServiceKeychain({.call = 5s, .prompt = 5s});
+    EXPECT_EQ(keychain->remove("com.tarnwick.stand-in", "k"), c.expected);
   }
 }
 
