@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,6 +76,66 @@ bool vanished(const GError* error) {
 }
 
 std::string pathOf(SecretItem* item) { return g_dbus_proxy_get_object_path(G_DBUS_PROXY(item)); }
+
+// The process's one proxy of the Secret Service, for one daemon on one
+// connection. It carries the transfer session libsecret opens on first use,
+// so the process holds one session rather than one per operation:
+// gnome-keyring keeps about 8 kB for every session a client ever opened.
+// Its signals, and the clean-up of a proxy let go, queue in one main context
+// that outlives every operation; each operation first delivers what queued
+// there since the last, so nothing accumulates.
+class SharedService {
+ public:
+  // The proxy for the daemon `owner` on `connection`: the one kept, or one
+  // made now (by `deadline`) and kept in its place. Null when none could be.
+  static GObjectPtr<SecretService> get(GDBusConnection* connection, const std::string& owner,
+                                       Clock::time_point deadline) {
+    std::unique_lock iterating(iterating_, std::defer_lock);
+    if (!iterating.try_lock_until(deadline)) return nullptr;
+    GMainContext* shared_context = context();
+    deliverQueued(shared_context);
+    if (service_ != nullptr && connection_ == connection && owner_ == owner) {
+      return GObjectPtr<SecretService>(static_cast<SecretService*>(g_object_ref(service_)));
+    }
+    GObjectPtr<SecretService> made;
+    {
+      DeadlineLoop making(shared_context, deadline);
+      PendingResult opened;
+      secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, making.cancellable(),
+                          onAsyncReady, opened.forCall());
+      if (making.await(opened)) made.reset(secret_service_open_finish(opened.get(), nullptr));
+    }
+    if (!made || g_dbus_proxy_get_connection(G_DBUS_PROXY(made.get())) != connection) {
+      return nullptr;  // no service, or the bus changed meanwhile
+    }
+    if (service_ != nullptr) g_object_unref(service_);
+    service_ = static_cast<SecretService*>(g_object_ref(made.get()));
+    connection_ = connection;
+    owner_ = owner;
+    deliverQueued(shared_context);  // what letting the old one go queued
+    return made;
+  }
+
+ private:
+  static GMainContext* context() {
+    static GMainContext* const shared_context = g_main_context_new();
+    return shared_context;
+  }
+
+  static void deliverQueued(GMainContext* shared_context) {
+    if (!g_main_context_acquire(shared_context)) return;
+    while (g_main_context_iteration(shared_context, FALSE)) {
+    }
+    g_main_context_release(shared_context);
+  }
+
+  // Held by whoever iterates the shared context, and while the fields change.
+  static inline std::timed_mutex iterating_;
+  // One reference, kept for the life of the process.
+  static inline SecretService* service_ = nullptr;
+  static inline GDBusConnection* connection_ = nullptr;  // the proxy's, for comparison only
+  static inline std::string owner_;
+};
 
 // The items of one identity a search found; owns their references.
 struct ItemList {
@@ -365,16 +426,8 @@ class SecretCall {
       owner_ = currentOwner();
     }
     if (owner_.empty()) return errSecNotAvailable;
-
-    // A service proxy of our own (not libsecret's cached one), so its signal
-    // subscriptions live and die with this call's private context.
-    PendingResult opened;
-    secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, loop_.cancellable(),
-                        onAsyncReady, opened.forCall());
-    if (!loop_.await(opened)) return errSecNotAvailable;
-    service_.reset(secret_service_open_finish(opened.get(), &raw));
-    if (!service_) return statusOf(GErrorPtr(raw));
-    return errSecSuccess;
+    service_ = SharedService::get(connection_.get(), owner_, loop_.deadline());
+    return service_ ? errSecSuccess : errSecNotAvailable;
   }
 
   // The unique name owning the Secret Service's name now, or empty.

@@ -4,11 +4,13 @@
 #include <libsecret/secret.h>
 #include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -191,6 +193,15 @@ void restartKeyring() {
     std::this_thread::sleep_for(50ms);
   }
   FAIL() << "no new keyring daemon on the bus";
+}
+
+// The keyring daemon's resident memory in bytes, 0 when unreadable.
+std::size_t residentBytes(guint32 pid) {
+  std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+  std::size_t pages = 0;
+  std::size_t resident = 0;
+  if (!(statm >> pages >> resident)) return 0;
+  return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 }
 
 // Makes the backend believe a person could answer prompts; the mock
@@ -697,6 +708,33 @@ TEST_F(SecretServiceKeychainTest, DeleteIsDoneOnlyWhenALiveServiceNoLongerFindsT
     auto keychain = makeSecretServiceKeychain({.call = 5s, .prompt = 5s});
     EXPECT_EQ(keychain->remove("com.tarnwick.stand-in", "k"), c.expected);
   }
+}
+
+TEST_F(SecretServiceKeychainTest, DaemonKeepsNothingPerOperation) {
+  const std::string service = "com.tarnwick.daemon-memory";
+  KeychainManager manager;
+  // Operations that move a secret, the kind that open a transfer session.
+  const auto operate = [&](int i) {
+    if (i % 3 == 0) {
+      ASSERT_EQ(manager.store(service), "1 0");
+    } else {
+      ASSERT_EQ(manager.retrieve(service), "value");
+    }
+  };
+  const guint32 pid = keyringPid();
+  ASSERT_NE(pid, 0u);
+  for (int i = 0; i < 100; ++i) operate(i);
+  const std::size_t resident_before = residentBytes(pid);
+  ASSERT_NE(resident_before, 0u);
+  constexpr int kOperations = 3000;
+  for (int i = 0; i < kOperations; ++i) operate(i);
+  const std::size_t resident_after = residentBytes(pid);
+  // A few bytes kept per operation would show as megabytes; allocator noise
+  // stays far below this bound.
+  EXPECT_LT(resident_after, resident_before + 4 * 1024 * 1024)
+      << "the daemon grew from " << resident_before << " to " << resident_after << " bytes over "
+      << kOperations << " operations";
+  EXPECT_EQ(keyringPid(), pid);
 }
 
 // Runs in a fresh child process: GIO caches nothing about the bus there yet.
