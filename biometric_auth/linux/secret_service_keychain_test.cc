@@ -274,13 +274,58 @@ class BackgroundCall {
   std::shared_ptr<State> state_;
 };
 
+// The real keychain, with another writer acting right after given calls of
+// the manager's, each time once.
+class InterleavedKeychain final : public KeychainItems {
+ public:
+  using Steps = std::vector<std::pair<std::string, std::function<void()>>>;
+  InterleavedKeychain(std::unique_ptr<KeychainItems> keychain, Steps steps)
+      : keychain_(std::move(keychain)), steps_(std::move(steps)) {}
+
+  OSStatus add(std::string_view service, std::string_view account,
+               std::string_view data) override {
+    return after("add", keychain_->add(service, account, data));
+  }
+  OSStatus update(std::string_view service, std::string_view account,
+                  std::string_view data) override {
+    return after("update", keychain_->update(service, account, data));
+  }
+  OSStatus copyMatching(std::string_view service, std::string_view account,
+                        std::string& data_out) override {
+    return after("copyMatching", keychain_->copyMatching(service, account, data_out));
+  }
+  OSStatus remove(std::string_view service, std::string_view account) override {
+    return after("remove", keychain_->remove(service, account));
+  }
+  void beginOperation() override { keychain_->beginOperation(); }
+  void endOperation() override { keychain_->endOperation(); }
+  bool replacesInPlace() const override { return keychain_->replacesInPlace(); }
+
+ private:
+  OSStatus after(const std::string& call, OSStatus status) {
+    for (auto step = steps_.begin(); step != steps_.end(); ++step) {
+      if (step->first == call) {
+        step->second();
+        steps_.erase(step);
+        break;
+      }
+    }
+    return status;
+  }
+
+  std::unique_ptr<KeychainItems> keychain_;
+  Steps steps_;
+};
+
 // The bridge's manager on the real keychain (and a biometric fake it never uses).
 class KeychainManager : public BiometricAuthManager {
  public:
   explicit KeychainManager(SecretServiceLimits limits = {})
+      : KeychainManager(makeSecretServiceKeychain(limits)) {}
+  explicit KeychainManager(std::unique_ptr<KeychainItems> keychain)
       : BiometricAuthManager(std::make_unique<vk::biometric::testing::FakeBiometricPlatform>(
                                  std::make_shared<vk::biometric::testing::FakeBiometricScript>()),
-                             makeSecretServiceKeychain(limits), 50ms) {}
+                             std::move(keychain), 50ms) {}
 
   // What each keychain operation on the key "k" gives, as text for tables.
   std::string store(const std::string& service) {
@@ -707,6 +752,41 @@ TEST_F(SecretServiceKeychainTest, DeleteIsDoneOnlyWhenALiveServiceNoLongerFindsT
     }
     auto keychain = makeSecretServiceKeychain({.call = 5s, .prompt = 5s});
     EXPECT_EQ(keychain->remove("com.tarnwick.stand-in", "k"), c.expected);
+  }
+}
+
+TEST_F(SecretServiceKeychainTest, StoreMeetingAConcurrentDeleteCreatesTheItem) {
+  const std::string service = "com.tarnwick.concurrent-delete";
+  // What another writer does to the item, through the service directly.
+  const auto deleteIt = [&] {
+    for (const std::string& path : storedItemPaths(service, "k")) {
+      if (GVariant* reply = callSecrets(path.c_str(), "org.freedesktop.Secret.Item", "Delete",
+                                        nullptr, "(o)")) {
+        g_variant_unref(reply);
+      }
+    }
+  };
+  const auto createIt = [&] { createItemIn(kLoginCollection, service, "k", "theirs"); };
+  struct Case {
+    const char* name;
+    bool item_before;
+    InterleavedKeychain::Steps steps;
+  };
+  const std::vector<Case> cases = {
+      {"deleted after the store found it", true, {{"copyMatching", deleteIt}}},
+      {"created, then deleted after the add met it",
+       false,
+       {{"remove", createIt}, {"add", deleteIt}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    deleteIt();
+    if (c.item_before) createIt();
+    KeychainManager manager(
+        std::make_unique<InterleavedKeychain>(makeSecretServiceKeychain({}), c.steps));
+    EXPECT_EQ(manager.store(service), "1 0");
+    EXPECT_EQ(copy(service, "k", errSecSuccess), "new");
+    EXPECT_EQ(storedItemCount(service, "k"), 1u);
   }
 }
 
