@@ -89,13 +89,6 @@ Usage steadyUsage() {
   return usageNow();
 }
 
-std::string sessionAddress() {
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  std::string result = address != nullptr ? address : "";
-  g_free(address);
-  return result;
-}
-
 // The bridge's manager on both real backends, on the private session's
 // services (fprintd's mock there stands in for the system bus's).
 class DesktopManager : public BiometricAuthManager {
@@ -118,8 +111,8 @@ TEST(BridgeResources, EveryOperationLeavesDescriptorsThreadsAndHeapAsFound) {
   GDBusConnection* test_bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   ASSERT_NE(test_bus, nullptr);
   FprintdSettings settings;
-  settings.fprintd_bus_address = sessionAddress();
-  settings.notification_bus_address = sessionAddress();
+  settings.fprintd_bus_address = testing::sessionBusAddress();
+  settings.notification_bus_address = testing::sessionBusAddress();
   DesktopManager manager(settings);
   const auto matchNextScan = [] {
     GVariant* reply = testing::callSessionMethod(
