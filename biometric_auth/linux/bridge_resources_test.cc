@@ -48,7 +48,7 @@ std::size_t entriesIn(const char* directory) {
   return count;
 }
 
-// Bytes the process holds on its heap now.
+// Heap bytes in use now: glibc's count for its main arena, or ASan's for all.
 std::size_t heapInUse() {
 #ifdef VK_TEST_UNDER_ASAN
   return __sanitizer_get_current_allocated_bytes();
