@@ -23,6 +23,10 @@ class KeychainOperation {
   KeychainItems& keychain_;
 };
 
+// How many times a store goes back and forth between add and update while
+// other writers keep creating and deleting the same item.
+constexpr int kConcurrentChangeTurns = 4;
+
 // Statuses that say the keychain cannot be used now: refused by the person,
 // nobody to ask, or out of reach.
 bool keychainUnusable(OSStatus status) {
@@ -61,19 +65,28 @@ KeychainStoreResult BiometricAuthManager::storeInKeychain(std::string_view key,
   // Nothing is touched yet: going on would ask again, or delete what could
   // then not be put back.
   if (keychainUnusable(found)) return {false, found};
-  const bool hadOldItem = found == errSecSuccess;
+  bool hadOldItem = found == errSecSuccess;
   if (hadOldItem && keychain_->replacesInPlace()) {
     const OSStatus status = keychain_->update(service, key, value);
-    return {status == errSecSuccess, status};
+    if (status != errSecItemNotFound) return {status == errSecSuccess, status};
+    // Another writer deleted it since the read: create it as for a new item.
+    // Nothing of ours was removed, so there is nothing to put back.
+    hadOldItem = false;
+  } else {
+    // Through dispatch on purpose; an item that survives it is caught by the
+    // duplicate-item answer below.
+    (void)deleteFromKeychain(key, service);
   }
 
-  // Through dispatch on purpose; an item that survives it is caught by the
-  // duplicate-item answer below.
-  (void)deleteFromKeychain(key, service);
-
+  // Other writers may create or delete the item between any two of these
+  // calls: an add that meets an item updates it, an update that finds none
+  // adds again, a few times at most, all within the operation's deadline.
   OSStatus status = keychain_->add(service, key, value);
-  if (status == errSecDuplicateItem) {
-    status = keychain_->update(service, key, value);
+  for (int turn = 0; turn < kConcurrentChangeTurns &&
+                     (status == errSecDuplicateItem || status == errSecItemNotFound);
+       ++turn) {
+    status = status == errSecDuplicateItem ? keychain_->update(service, key, value)
+                                           : keychain_->add(service, key, value);
   }
   if (status == errSecSuccess) return {true, errSecSuccess};
 

@@ -16,6 +16,13 @@ extern char** environ;
 
 namespace vk::biometric::linux_backend::testing {
 
+std::string sessionBusAddress() {
+  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+  std::string result = address != nullptr ? address : "";
+  g_free(address);
+  return result;
+}
+
 bool sessionNameOwned(const char* name) {
   GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
   if (bus == nullptr) return false;

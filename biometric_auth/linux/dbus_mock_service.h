@@ -13,6 +13,9 @@ namespace vk::biometric::linux_backend::testing {
 inline constexpr const char* kSystemPython = "/usr/bin/python3";
 inline constexpr const char* kMockInterface = "org.freedesktop.DBus.Mock";
 
+// The session bus's address, or empty.
+std::string sessionBusAddress();
+
 // Whether `name` has an owner on the session bus (never starts anything).
 bool sessionNameOwned(const char* name);
 

@@ -69,22 +69,24 @@ bool findSensor(const FprintdSettings& settings, DeadlineLoop& loop, Sensor& sen
 }
 
 // The reason shown while fprintd waits for a finger; fprintd draws nothing.
-// Showing it may take until `shown_by`, closing it until `closed_by`.
+// Showing it may take until `shown_by`, closing it until `closed_by`. One
+// loop serves both, so that the connection closes in the context it was
+// opened in.
 class ReasonNotification {
  public:
   ReasonNotification(const FprintdSettings& settings, std::string_view reason,
                      Clock::time_point shown_by, Clock::time_point closed_by)
-      : settings_(settings), closed_by_(closed_by) {
-    DeadlineLoop loop(within(settings_.cleanup_limit, shown_by));
+      : settings_(settings), closed_by_(closed_by),
+        loop_(within(settings_.cleanup_limit, shown_by)) {
     GErrorPtr error;
     const std::string address = settings_.notification_bus_address
                                     ? *settings_.notification_bus_address
-                                    : busAddress(G_BUS_TYPE_SESSION, loop, error);
+                                    : busAddress(G_BUS_TYPE_SESSION, loop_, error);
     if (address.empty()) return;
-    connection_ = connectBus(address, loop, error);
+    connection_ = connectBus(address, loop_, error);
     // Only a notification service that is already running: starting one
     // could take longer than the person is willing to wait.
-    if (!connection_ || !nameHasOwner(connection_.get(), loop, kNotificationsName)) return;
+    if (!connection_ || !nameHasOwner(connection_.get(), loop_, kNotificationsName)) return;
     gchar* body = g_utf8_make_valid(reason.data(), static_cast<gssize>(reason.size()));
     GVariantBuilder hints;
     g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
@@ -92,7 +94,7 @@ class ReasonNotification {
     g_variant_builder_add(&hints, "{sv}", "transient", g_variant_new_boolean(TRUE));
     const auto expire_ms = static_cast<gint32>(settings_.verify_limit.count());
     GVariantPtr reply = callMethod(
-        connection_.get(), loop, kNotificationsName, kNotificationsPath, kNotificationsInterface,
+        connection_.get(), loop_, kNotificationsName, kNotificationsPath, kNotificationsInterface,
         "Notify",
         g_variant_new("(susssasa{sv}i)", "vellumkeep-native", 0u, "auth-fingerprint-symbolic",
                       kNotificationSummary, body, nullptr, &hints, expire_ms),
@@ -106,19 +108,20 @@ class ReasonNotification {
 
   ~ReasonNotification() {
     if (!connection_) return;
-    DeadlineLoop loop(within(settings_.cleanup_limit, closed_by_));
+    loop_.restart(within(settings_.cleanup_limit, closed_by_));
     if (id_ != 0) {
       GErrorPtr error;
-      callMethod(connection_.get(), loop, kNotificationsName, kNotificationsPath,
+      callMethod(connection_.get(), loop_, kNotificationsName, kNotificationsPath,
                  kNotificationsInterface, "CloseNotification", g_variant_new("(u)", id_), nullptr,
                  error, G_DBUS_CALL_FLAGS_NO_AUTO_START);
     }
-    closeBus(connection_.get(), loop);
+    closeBus(connection_.get(), loop_);
   }
 
  private:
   const FprintdSettings& settings_;
   const Clock::time_point closed_by_;
+  DeadlineLoop loop_;
   GObjectPtr<GDBusConnection> connection_;
   guint32 id_ = 0;
 };
@@ -238,22 +241,20 @@ class Verification {
   void cleanUp() {
     GDBusConnection* bus = sensor_.connection.get();
     if (bus == nullptr) return;
-    {
-      DeadlineLoop loop(within(settings_.cleanup_limit, released_by_));
-      GErrorPtr error;
-      if (!vanished_ && verifying_) {
-        callMethod(bus, loop, kFprintdName, sensor_.device_path.c_str(), kDeviceInterface,
-                   "VerifyStop", nullptr, nullptr, error);
-      }
-      if (!vanished_ && claimed_) {
-        error.reset();
-        callMethod(bus, loop, kFprintdName, sensor_.device_path.c_str(), kDeviceInterface,
-                   "Release", nullptr, nullptr, error);
-      }
-      if (owner_watch_ != 0) g_dbus_connection_signal_unsubscribe(bus, owner_watch_);
-      if (status_watch_ != 0) g_dbus_connection_signal_unsubscribe(bus, status_watch_);
-      closeBus(bus, loop);
+    loop_.restart(within(settings_.cleanup_limit, released_by_));
+    GErrorPtr error;
+    if (!vanished_ && verifying_) {
+      callMethod(bus, loop_, kFprintdName, sensor_.device_path.c_str(), kDeviceInterface,
+                 "VerifyStop", nullptr, nullptr, error);
     }
+    if (!vanished_ && claimed_) {
+      error.reset();
+      callMethod(bus, loop_, kFprintdName, sensor_.device_path.c_str(), kDeviceInterface,
+                 "Release", nullptr, nullptr, error);
+    }
+    if (owner_watch_ != 0) g_dbus_connection_signal_unsubscribe(bus, owner_watch_);
+    if (status_watch_ != 0) g_dbus_connection_signal_unsubscribe(bus, status_watch_);
+    closeBus(bus, loop_);
     sensor_.connection.reset();
   }
 

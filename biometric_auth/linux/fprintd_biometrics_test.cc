@@ -28,13 +28,6 @@ using testing::kMockInterface;
 using testing::kSystemPython;
 using testing::MockService;
 
-std::string sessionAddress() {
-  gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-  std::string result = address != nullptr ? address : "";
-  g_free(address);
-  return result;
-}
-
 // Calls a method of the fprintd mock's control interface.
 GVariant* callFprintdMock(const char* method, GVariant* args, const char* reply_type = nullptr) {
   return callSessionMethod("net.reactivated.Fprint", kManagerPath, kMockInterface, method, args,
@@ -116,8 +109,8 @@ class FprintdBiometricsTest : public ::testing::Test {
     if (access(kSystemPython, X_OK) != 0) GTEST_SKIP() << kSystemPython << " is missing";
     fprintd_ = std::make_unique<MockService>(VK_FPRINTD_TEMPLATE, "net.reactivated.Fprint");
     if (!fprintd_->ready()) GTEST_SKIP() << "python3-dbusmock could not start the fprintd mock";
-    settings_.fprintd_bus_address = sessionAddress();
-    settings_.notification_bus_address = sessionAddress();
+    settings_.fprintd_bus_address = testing::sessionBusAddress();
+    settings_.notification_bus_address = testing::sessionBusAddress();
     settings_.verify_limit = 10s;
     platform_ = makeFprintdPlatform(settings_);
   }
@@ -352,7 +345,7 @@ TEST(FprintdBiometricsWithoutFprintd, NotAvailableAtOnce) {
   const std::string reason = testing::privateSessionUnavailableReason(nullptr);
   if (!reason.empty()) GTEST_SKIP() << reason;
   FprintdSettings settings;
-  settings.fprintd_bus_address = sessionAddress();  // a bus without fprintd
+  settings.fprintd_bus_address = testing::sessionBusAddress();  // a bus without fprintd
   auto platform = makeFprintdPlatform(settings);
   auto context = platform->makeContext();
   EXPECT_EQ(context->biometryType(), 0);

@@ -1,6 +1,8 @@
 #include "biometric_auth/linux/glib_deadline.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 
 namespace vk::biometric::linux_backend {
 
@@ -35,7 +37,12 @@ void onAsyncReady(GObject* /*source*/, GAsyncResult* result, gpointer storage) {
 }
 
 DeadlineLoop::DeadlineLoop(Clock::time_point deadline)
-    : context_(g_main_context_new()), cancellable_(g_cancellable_new()) {
+    : DeadlineLoop(g_main_context_new(), deadline) {
+  g_main_context_unref(context_);  // the new context's first reference; the loop took its own
+}
+
+DeadlineLoop::DeadlineLoop(GMainContext* context, Clock::time_point deadline)
+    : context_(g_main_context_ref(context)), cancellable_(g_cancellable_new()) {
   g_main_context_push_thread_default(context_);
   setDeadline(deadline);
 }
@@ -58,6 +65,33 @@ void DeadlineLoop::setDeadline(Clock::time_point deadline) {
   timer_ = g_timeout_source_new(left > 0 ? static_cast<guint>(left) : 0u);
   g_source_set_callback(timer_, &DeadlineLoop::onTimeout, this, nullptr);
   g_source_attach(timer_, context_);
+}
+
+void DeadlineLoop::restart(Clock::time_point deadline) {
+  stopTimer();
+  cancellable_.reset(g_cancellable_new());
+  setDeadline(deadline);
+}
+
+DeadlineLoop::Pause::Pause(DeadlineLoop& loop, std::chrono::milliseconds limit)
+    : loop_(loop),
+      left_(std::max(loop.deadline_ - Clock::now(), Clock::duration{})),
+      timer_(g_timeout_source_new(static_cast<guint>(std::max<std::int64_t>(limit.count(), 0)))) {
+  loop_.stopTimer();
+  g_source_set_callback(timer_, &Pause::onTimeout, this, nullptr);
+  g_source_attach(timer_, loop_.context_);
+}
+
+DeadlineLoop::Pause::~Pause() {
+  g_source_destroy(timer_);
+  g_source_unref(timer_);
+  // A deadline that had passed stays passed.
+  if (!loop_.expired_) loop_.setDeadline(Clock::now() + left_);
+}
+
+gboolean DeadlineLoop::Pause::onTimeout(gpointer self) {
+  static_cast<Pause*>(self)->passed_ = true;
+  return G_SOURCE_REMOVE;
 }
 
 gboolean DeadlineLoop::onTimeout(gpointer self) {

@@ -61,6 +61,9 @@ class DeadlineLoop {
 
   explicit DeadlineLoop(Clock::time_point deadline);
   explicit DeadlineLoop(std::chrono::milliseconds limit) : DeadlineLoop(Clock::now() + limit) {}
+  // On `context` (referenced) instead of a new one: for work whose later
+  // notices must land in a context that outlives this loop.
+  DeadlineLoop(GMainContext* context, Clock::time_point deadline);
   DeadlineLoop(const DeadlineLoop&) = delete;
   DeadlineLoop& operator=(const DeadlineLoop&) = delete;
   ~DeadlineLoop();
@@ -82,12 +85,41 @@ class DeadlineLoop {
     return done();
   }
   Clock::time_point deadline() const { return deadline_; }
-  // Moves the deadline. Work cancelled at a deadline that passed stays cancelled.
-  void setDeadline(Clock::time_point deadline);
+  // Iterates until `done` is true or `limit` passed, with the deadline
+  // standing still meanwhile: for waits that are not exchanges (a person
+  // answering a prompt, a notice GDBus queues locally). Returns done().
+  template <typename Predicate>
+  bool iterateFor(Predicate done, std::chrono::milliseconds limit) {
+    const Pause pause(*this, limit);
+    while (!done() && !pause.passed()) g_main_context_iteration(context_, TRUE);
+    return done();
+  }
+  // Starts a new deadline with a fresh cancellable on the same context: for
+  // the work that releases what an operation holds, which must still be
+  // done after the operation's deadline passed.
+  void restart(Clock::time_point deadline);
   // Whether the current deadline passed.
   bool expired() const { return expired_; }
 
  private:
+  // Stops the deadline's clock for its lifetime and runs a timer of its own.
+  class Pause {
+   public:
+    Pause(DeadlineLoop& loop, std::chrono::milliseconds limit);
+    Pause(const Pause&) = delete;
+    Pause& operator=(const Pause&) = delete;
+    ~Pause();
+    bool passed() const { return passed_; }
+
+   private:
+    static gboolean onTimeout(gpointer self);
+    DeadlineLoop& loop_;
+    Clock::duration left_;
+    GSource* timer_;
+    bool passed_ = false;
+  };
+
+  void setDeadline(Clock::time_point deadline);
   static gboolean onTimeout(gpointer self);
   void stopTimer();
 

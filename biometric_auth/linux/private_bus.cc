@@ -9,6 +9,21 @@ constexpr const char* kBusName = "org.freedesktop.DBus";
 constexpr const char* kBusPath = "/org/freedesktop/DBus";
 constexpr const char* kBusInterface = "org.freedesktop.DBus";
 
+// Marks a connection whose "closed" notice was delivered.
+constexpr const char* kClosedNoticeKey = "vk-closed-notice";
+// Closing is local, so its notice follows at once even when the peer is
+// frozen or the deadline passed; this only bounds the wait for it.
+constexpr std::chrono::milliseconds kClosedNoticeLimit{1'000};
+
+void onClosed(GDBusConnection* connection, gboolean /*remote_peer_vanished*/, GError* /*error*/,
+              gpointer /*unused*/) {
+  g_object_set_data(G_OBJECT(connection), kClosedNoticeKey, GINT_TO_POINTER(1));
+}
+
+bool closedNoticeDelivered(GDBusConnection* connection) {
+  return g_object_get_data(G_OBJECT(connection), kClosedNoticeKey) != nullptr;
+}
+
 // The error of a call that was still running when its deadline passed.
 GError* deadlinePassed() {
   return g_error_new_literal(G_IO_ERROR, G_IO_ERROR_TIMED_OUT, "the deadline passed");
@@ -42,17 +57,24 @@ GObjectPtr<GDBusConnection> connectBus(const std::string& address, DeadlineLoop&
   GError* raw = nullptr;
   GObjectPtr<GDBusConnection> connection(
       g_dbus_connection_new_for_address_finish(connected.get(), &raw));
-  if (!connection) error.reset(raw);
+  if (!connection) {
+    error.reset(raw);
+    return connection;
+  }
+  g_signal_connect(connection.get(), "closed", G_CALLBACK(onClosed), nullptr);
   return connection;
 }
 
 void closeBus(GDBusConnection* connection, DeadlineLoop& loop) {
-  if (connection == nullptr || g_dbus_connection_is_closed(connection)) return;
+  if (connection == nullptr) return;
   PendingResult closed;
+  const bool closing = !g_dbus_connection_is_closed(connection);
   // Closing is local (the stream is shut), so it needs no cancellable.
-  g_dbus_connection_close(connection, nullptr, onAsyncReady, closed.forCall());
-  // The close goes ahead on GDBus's own thread whether or not we see it end.
-  if (loop.await(closed)) g_dbus_connection_close_finish(connection, closed.get(), nullptr);
+  if (closing) g_dbus_connection_close(connection, nullptr, onAsyncReady, closed.forCall());
+  // The close's own result is queued in this context too.
+  loop.iterateFor([&] { return closedNoticeDelivered(connection) && (!closing || closed.done()); },
+                  kClosedNoticeLimit);
+  if (closed.done()) g_dbus_connection_close_finish(connection, closed.get(), nullptr);
 }
 
 GVariantPtr callMethod(GDBusConnection* connection, DeadlineLoop& loop, const char* destination,

@@ -26,7 +26,11 @@ std::string busAddress(GBusType bus, DeadlineLoop& loop, GErrorPtr& error);
 GObjectPtr<GDBusConnection> connectBus(const std::string& address, DeadlineLoop& loop,
                                        GErrorPtr& error);
 
-// Closes the connection, dropping everything it holds on the bus.
+// Closes the connection, dropping everything it holds on the bus, and takes
+// in its last notice: GDBus queues that in the main context the connection
+// was opened in, holding the connection, which holds the context, so
+// `loop` must be the one connectBus was given. Left in a context nobody
+// iterates again, both would stay for good, with the context's descriptor.
 void closeBus(GDBusConnection* connection, DeadlineLoop& loop);
 
 // Calls a method and waits for the reply; null (with `error` set) on failure.

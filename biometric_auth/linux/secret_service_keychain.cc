@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "biometric_auth/linux/glib_deadline.h"
+#include "biometric_auth/linux/private_bus.h"
 
 namespace vk::biometric::linux_backend {
 namespace {
@@ -21,6 +23,9 @@ using Clock = DeadlineLoop::Clock;
 
 constexpr const char* kDefaultAlias = "default";
 constexpr const char* kSecretServiceName = "org.freedesktop.secrets";
+constexpr const char* kSecretsPath = "/org/freedesktop/secrets";
+constexpr const char* kServiceInterface = "org.freedesktop.Secret.Service";
+constexpr const char* kPromptInterface = "org.freedesktop.Secret.Prompt";
 
 struct HashTableUnref {
   void operator()(GHashTable* table) const { g_hash_table_unref(table); }
@@ -61,7 +66,8 @@ GVariant* identityAttributes(const std::string& service, const std::string& acco
   return g_variant_builder_end(&attributes);
 }
 
-// Whether the error says the object no longer exists.
+// Whether the error says the object is not there. From a service that has
+// left the bus libsecret reports the same, so alone it proves nothing.
 bool vanished(const GError* error) {
   return g_error_matches(error, SECRET_ERROR, SECRET_ERROR_NO_SUCH_OBJECT) ||
          // libsecret's own report of an item proxy that found nothing there.
@@ -70,6 +76,66 @@ bool vanished(const GError* error) {
 }
 
 std::string pathOf(SecretItem* item) { return g_dbus_proxy_get_object_path(G_DBUS_PROXY(item)); }
+
+// The process's one proxy of the Secret Service, for one daemon on one
+// connection. It carries the transfer session libsecret opens on first use,
+// so the process holds one session rather than one per operation:
+// gnome-keyring keeps about 8 kB for every session a client ever opened.
+// Its signals, and the clean-up of a proxy let go, queue in one main context
+// that outlives every operation; each operation first delivers what queued
+// there since the last, so nothing accumulates.
+class SharedService {
+ public:
+  // The proxy for the daemon `owner` on `connection`: the one kept, or one
+  // made now (by `deadline`) and kept in its place. Null when none could be.
+  static GObjectPtr<SecretService> get(GDBusConnection* connection, const std::string& owner,
+                                       Clock::time_point deadline) {
+    std::unique_lock iterating(iterating_, std::defer_lock);
+    if (!iterating.try_lock_until(deadline)) return nullptr;
+    GMainContext* shared_context = context();
+    deliverQueued(shared_context);
+    if (service_ != nullptr && connection_ == connection && owner_ == owner) {
+      return GObjectPtr<SecretService>(static_cast<SecretService*>(g_object_ref(service_)));
+    }
+    GObjectPtr<SecretService> made;
+    {
+      DeadlineLoop making(shared_context, deadline);
+      PendingResult opened;
+      secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, making.cancellable(),
+                          onAsyncReady, opened.forCall());
+      if (making.await(opened)) made.reset(secret_service_open_finish(opened.get(), nullptr));
+    }
+    if (!made || g_dbus_proxy_get_connection(G_DBUS_PROXY(made.get())) != connection) {
+      return nullptr;  // no service, or the bus changed meanwhile
+    }
+    if (service_ != nullptr) g_object_unref(service_);
+    service_ = static_cast<SecretService*>(g_object_ref(made.get()));
+    connection_ = connection;
+    owner_ = owner;
+    deliverQueued(shared_context);  // what letting the old one go queued
+    return made;
+  }
+
+ private:
+  static GMainContext* context() {
+    static GMainContext* const shared_context = g_main_context_new();
+    return shared_context;
+  }
+
+  static void deliverQueued(GMainContext* shared_context) {
+    if (!g_main_context_acquire(shared_context)) return;
+    while (g_main_context_iteration(shared_context, FALSE)) {
+    }
+    g_main_context_release(shared_context);
+  }
+
+  // Held by whoever iterates the shared context, and while the fields change.
+  static inline std::timed_mutex iterating_;
+  // One reference, kept for the life of the process.
+  static inline SecretService* service_ = nullptr;
+  static inline GDBusConnection* connection_ = nullptr;  // the proxy's, for comparison only
+  static inline std::string owner_;
+};
 
 // The items of one identity a search found; owns their references.
 struct ItemList {
@@ -120,7 +186,8 @@ class SecretCall {
 
   // Every item of our schema with this identity, locked or not, and the
   // undecided ones. Items that vanish while being looked at (a concurrent
-  // writer deleted them) are left out rather than failing the search.
+  // writer deleted them) are left out rather than failing the search, but
+  // only when the service that says so is still there.
   OSStatus search(const std::string& service, const std::string& account, ItemList& found) {
     found = {};
     std::vector<std::string> ours;
@@ -147,9 +214,9 @@ class SecretCall {
       GError* item_error = nullptr;
       GObjectPtr<SecretItem> item(secret_item_new_for_dbus_path_finish(made.get(), &item_error));
       if (!item) {
-        GErrorPtr error(item_error);
-        if (vanished(error.get())) continue;
-        return statusOf(std::move(error));
+        const OSStatus failed = statusOf(GErrorPtr(item_error));
+        if (failed == errSecItemNotFound) continue;
+        return failed;
       }
       found.items.push_back(std::move(item));
     }
@@ -176,37 +243,20 @@ class SecretCall {
     for (const std::string& path : locked_paths) paths.push_back(path.c_str());
     paths.push_back(nullptr);
 
-    // A person answers the prompt, not D-Bus: it has a limit of its own,
-    // and the exchanges' deadline resumes afterwards with what was left.
-    const Clock::duration left = std::max(loop_.deadline() - Clock::now(), Clock::duration{});
-    loop_.setDeadline(Clock::now() + limits_.prompt);
-    // libsecret never ends the call when the service goes away meanwhile.
-    service_gone_ = false;
-    const guint watch = g_dbus_connection_signal_subscribe(
-        connection_.get(), "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
-        "/org/freedesktop/DBus", kSecretServiceName, G_DBUS_SIGNAL_FLAGS_NONE,
-        &SecretCall::onOwnerChanged, this, nullptr);
-    PendingResult unlocked;
-    secret_service_unlock_dbus_paths(service_.get(), paths.data(), loop_.cancellable(),
-                                     onAsyncReady, unlocked.forCall());
-    const auto ended = [&] { return unlocked.done() || service_gone_; };
-    const bool answered = loop_.iterateUntil(ended);
-    loop_.setDeadline(Clock::now() + left);
-    // The deadline cancelled the prompt, which asks the service to dismiss
-    // it (with D-Bus's 25-second default): give that the remaining deadline.
-    if (!answered) loop_.iterateUntil(ended);
-    g_dbus_connection_signal_unsubscribe(connection_.get(), watch);
-
-    if (service_gone_) return errSecNotAvailable;
-    // A prompt nobody answered in time is an interaction that did not happen.
-    if (!answered) return errSecInteractionNotAllowed;
-    GError* raw = nullptr;
-    const gint count =
-        secret_service_unlock_dbus_paths_finish(service_.get(), unlocked.get(), nullptr, &raw);
-    if (raw != nullptr) return statusOf(GErrorPtr(raw));
-    // Not everything unlocked and no error: the person dismissed the prompt.
-    if (count < static_cast<gint>(locked_paths.size())) return errSecUserCanceled;
-    return errSecSuccess;
+    GErrorPtr error;
+    GVariantPtr asked = callService(kSecretsPath, kServiceInterface, "Unlock",
+                                    g_variant_new("(^ao)", paths.data()), "(aoo)", error);
+    if (!asked) return statusOf(std::move(error));
+    GVariant* unlocked_now = nullptr;
+    const gchar* prompt_path = nullptr;
+    g_variant_get(asked.get(), "(@ao&o)", &unlocked_now, &prompt_path);
+    const gsize unlocked_at_once = g_variant_n_children(unlocked_now);
+    g_variant_unref(unlocked_now);
+    if (std::string_view(prompt_path) == "/") {
+      return unlocked_at_once < locked_paths.size() ? errSecUserCanceled : errSecSuccess;
+    }
+    const std::string prompt(prompt_path);
+    return answerOf(prompt, locked_paths.size());
   }
 
   // Creates the item in the default collection without looking for others.
@@ -288,15 +338,70 @@ class SecretCall {
     if (!loop_.await(deleted)) return errSecNotAvailable;
     GError* raw = nullptr;
     if (!secret_item_delete_finish(item, deleted.get(), &raw)) {
-      GErrorPtr error(raw);
+      const OSStatus status = statusOf(GErrorPtr(raw));
       // Already gone (another writer deleted it): the goal is reached.
-      if (vanished(error.get())) return errSecSuccess;
-      return statusOf(std::move(error));
+      return status == errSecItemNotFound ? errSecSuccess : status;
     }
     return errSecSuccess;
   }
 
  private:
+  // Shows the service's prompt and waits for the person's answer, at most
+  // the prompt limit, while the exchanges' deadline stands still. The
+  // prompt is never dismissed: gnome-keyring 42 aborts when a prompt it is
+  // still showing is dismissed. Past the limit the dialog stays the
+  // person's; its late answer reaches no one, as nothing listens any more.
+  OSStatus answerOf(const std::string& prompt, std::size_t wanted) {
+    PromptAnswer answer;
+    const guint completed = g_dbus_connection_signal_subscribe(
+        connection_.get(), owner_.c_str(), kPromptInterface, "Completed", prompt.c_str(), nullptr,
+        G_DBUS_SIGNAL_FLAGS_NONE, &SecretCall::onPromptCompleted, &answer, nullptr);
+    // libsecret would never end the call when the service goes away meanwhile.
+    const guint watch = g_dbus_connection_signal_subscribe(
+        connection_.get(), "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
+        "/org/freedesktop/DBus", kSecretServiceName, G_DBUS_SIGNAL_FLAGS_NONE,
+        &SecretCall::onOwnerChanged, this, nullptr);
+    GErrorPtr error;
+    GVariantPtr shown = callService(prompt.c_str(), kPromptInterface, "Prompt",
+                                    g_variant_new("(s)", ""), "()", error);
+    bool answered = false;
+    if (shown) {
+      answered = loop_.iterateFor([&] { return answer.completed || service_gone_; },
+                                  limits_.prompt);
+    }
+    g_dbus_connection_signal_unsubscribe(connection_.get(), watch);
+    g_dbus_connection_signal_unsubscribe(connection_.get(), completed);
+
+    if (!shown) return statusOf(std::move(error));
+    if (service_gone_) return errSecNotAvailable;
+    // A prompt nobody answered in time is an interaction that did not happen.
+    if (!answered) return errSecInteractionNotAllowed;
+    // Dismissed, or not everything unlocked: the person said no.
+    if (answer.dismissed || answer.unlocked < wanted) return errSecUserCanceled;
+    return errSecSuccess;
+  }
+
+  struct PromptAnswer {
+    bool completed = false;
+    bool dismissed = false;
+    std::size_t unlocked = 0;
+  };
+
+  static void onPromptCompleted(GDBusConnection*, const gchar*, const gchar*, const gchar*,
+                                const gchar*, GVariant* parameters, gpointer answer_cell) {
+    if (!g_variant_is_of_type(parameters, G_VARIANT_TYPE("(bv)"))) return;
+    auto* answer = static_cast<PromptAnswer*>(answer_cell);
+    gboolean dismissed = FALSE;
+    GVariant* result = nullptr;
+    g_variant_get(parameters, "(bv)", &dismissed, &result);
+    answer->completed = true;
+    answer->dismissed = dismissed != FALSE;
+    if (g_variant_is_of_type(result, G_VARIANT_TYPE("ao"))) {
+      answer->unlocked = g_variant_n_children(result);
+    }
+    g_variant_unref(result);
+  }
+
   OSStatus connect() {
     // libsecret's proxies live on GIO's shared session-bus connection. By
     // default that connection terminates the process when the bus goes away;
@@ -309,15 +414,45 @@ class SecretCall {
     if (!connection_) return statusOf(GErrorPtr(raw));
     g_dbus_connection_set_exit_on_close(connection_.get(), FALSE);
 
-    // A service proxy of our own (not libsecret's cached one), so its signal
-    // subscriptions live and die with this call's private context.
-    PendingResult opened;
-    secret_service_open(SECRET_TYPE_SERVICE, nullptr, SECRET_SERVICE_NONE, loop_.cancellable(),
-                        onAsyncReady, opened.forCall());
-    if (!loop_.await(opened)) return errSecNotAvailable;
-    service_.reset(secret_service_open_finish(opened.get(), &raw));
-    if (!service_) return statusOf(GErrorPtr(raw));
-    return errSecSuccess;
+    // Every exchange goes to the daemon that owns the name now, so that one
+    // that leaves meanwhile is noticed rather than replaced by another.
+    owner_ = currentOwner();
+    if (owner_.empty()) {
+      // Started on demand, as a desktop session normally starts it.
+      GErrorPtr error;
+      callMethod(connection_.get(), loop_, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                 "org.freedesktop.DBus", "StartServiceByName",
+                 g_variant_new("(su)", kSecretServiceName, 0u), "(u)", error);
+      owner_ = currentOwner();
+    }
+    if (owner_.empty()) return errSecNotAvailable;
+    service_ = SharedService::get(connection_.get(), owner_, loop_.deadline());
+    return service_ ? errSecSuccess : errSecNotAvailable;
+  }
+
+  // The unique name owning the Secret Service's name now, or empty.
+  std::string currentOwner() {
+    GErrorPtr error;
+    GVariantPtr owner = callMethod(connection_.get(), loop_, "org.freedesktop.DBus",
+                                   "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+                                   g_variant_new("(s)", kSecretServiceName), "(s)", error);
+    if (!owner) return {};
+    const gchar* name = nullptr;
+    g_variant_get(owner.get(), "(&s)", &name);
+    return name;
+  }
+
+  // Whether the daemon this operation talks to still owns the name: only
+  // then does its "no such object" mean the object is gone. A daemon that
+  // left answers nothing, and its items may well still exist.
+  bool serviceStillThere() {
+    return !g_cancellable_is_cancelled(loop_.cancellable()) && currentOwner() == owner_;
+  }
+
+  GVariantPtr callService(const char* path, const char* interface, const char* method,
+                          GVariant* args, const char* reply_type, GErrorPtr& error) {
+    return callMethod(connection_.get(), loop_, owner_.c_str(), path, interface, method, args,
+                      reply_type, error, G_DBUS_CALL_FLAGS_NO_AUTO_START);
   }
 
   // The unlocked and locked items matching `attributes` (consumed).
@@ -347,16 +482,19 @@ class SecretCall {
                              const gchar*, GVariant* parameters, gpointer self) {
     const gchar* new_owner = nullptr;
     g_variant_get(parameters, "(&s&s&s)", nullptr, nullptr, &new_owner);
-    if (new_owner[0] == '\0') static_cast<SecretCall*>(self)->service_gone_ = true;
+    auto* call = static_cast<SecretCall*>(self);
+    if (call->owner_ != new_owner) call->service_gone_ = true;
   }
 
-  OSStatus statusOf(GErrorPtr error) const {
+  OSStatus statusOf(GErrorPtr error) {
     // Cancelled at a deadline: the service is frozen or too slow.
     if (g_cancellable_is_cancelled(loop_.cancellable())) return errSecNotAvailable;
     if (error && g_error_matches(error.get(), SECRET_ERROR, SECRET_ERROR_IS_LOCKED)) {
       return errSecInteractionNotAllowed;
     }
-    if (error && vanished(error.get())) return errSecItemNotFound;
+    if (error && vanished(error.get())) {
+      return serviceStillThere() ? errSecItemNotFound : errSecNotAvailable;
+    }
     return errSecNotAvailable;
   }
 
@@ -364,6 +502,7 @@ class SecretCall {
   DeadlineLoop loop_;
   GObjectPtr<GDBusConnection> connection_;
   GObjectPtr<SecretService> service_;
+  std::string owner_;  // the daemon's unique name
   bool connected_ = false;
   OSStatus connect_status_ = errSecNotAvailable;
   bool prompted_ = false;

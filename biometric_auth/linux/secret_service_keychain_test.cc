@@ -4,11 +4,13 @@
 #include <libsecret/secret.h>
 #include <signal.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -193,6 +195,15 @@ void restartKeyring() {
   FAIL() << "no new keyring daemon on the bus";
 }
 
+// The keyring daemon's resident memory in bytes, 0 when unreadable.
+std::size_t residentBytes(guint32 pid) {
+  std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+  std::size_t pages = 0;
+  std::size_t resident = 0;
+  if (!(statm >> pages >> resident)) return 0;
+  return resident * static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+}
+
 // Makes the backend believe a person could answer prompts; the mock
 // prompter answers them instead.
 class DisplayForPrompts {
@@ -212,6 +223,12 @@ class MockPrompter {
   }
   bool ready() const { return service_.ready(); }
   int promptCount() { return testing::takeIntReply(control("GetPromptCount", nullptr, "(i)")); }
+  // Answers the dialogs left showing, as a person who comes back late would.
+  void answerShown(const char* answer) {
+    if (GVariant* reply = control("AnswerShown", g_variant_new("(s)", answer))) {
+      g_variant_unref(reply);
+    }
+  }
   bool waitForPrompt() {
     for (int i = 0; i < 400; ++i) {
       if (promptCount() > 0) return true;
@@ -257,13 +274,58 @@ class BackgroundCall {
   std::shared_ptr<State> state_;
 };
 
+// The real keychain, with another writer acting right after given calls of
+// the manager's, each time once.
+class InterleavedKeychain final : public KeychainItems {
+ public:
+  using Steps = std::vector<std::pair<std::string, std::function<void()>>>;
+  InterleavedKeychain(std::unique_ptr<KeychainItems> keychain, Steps steps)
+      : keychain_(std::move(keychain)), steps_(std::move(steps)) {}
+
+  OSStatus add(std::string_view service, std::string_view account,
+               std::string_view data) override {
+    return after("add", keychain_->add(service, account, data));
+  }
+  OSStatus update(std::string_view service, std::string_view account,
+                  std::string_view data) override {
+    return after("update", keychain_->update(service, account, data));
+  }
+  OSStatus copyMatching(std::string_view service, std::string_view account,
+                        std::string& data_out) override {
+    return after("copyMatching", keychain_->copyMatching(service, account, data_out));
+  }
+  OSStatus remove(std::string_view service, std::string_view account) override {
+    return after("remove", keychain_->remove(service, account));
+  }
+  void beginOperation() override { keychain_->beginOperation(); }
+  void endOperation() override { keychain_->endOperation(); }
+  bool replacesInPlace() const override { return keychain_->replacesInPlace(); }
+
+ private:
+  OSStatus after(const std::string& call, OSStatus status) {
+    for (auto step = steps_.begin(); step != steps_.end(); ++step) {
+      if (step->first == call) {
+        step->second();
+        steps_.erase(step);
+        break;
+      }
+    }
+    return status;
+  }
+
+  std::unique_ptr<KeychainItems> keychain_;
+  Steps steps_;
+};
+
 // The bridge's manager on the real keychain (and a biometric fake it never uses).
 class KeychainManager : public BiometricAuthManager {
  public:
   explicit KeychainManager(SecretServiceLimits limits = {})
+      : KeychainManager(makeSecretServiceKeychain(limits)) {}
+  explicit KeychainManager(std::unique_ptr<KeychainItems> keychain)
       : BiometricAuthManager(std::make_unique<vk::biometric::testing::FakeBiometricPlatform>(
                                  std::make_shared<vk::biometric::testing::FakeBiometricScript>()),
-                             makeSecretServiceKeychain(limits), 50ms) {}
+                             std::move(keychain), 50ms) {}
 
   // What each keychain operation on the key "k" gives, as text for tables.
   std::string store(const std::string& service) {
@@ -606,10 +668,13 @@ TEST_F(SecretServiceKeychainTest, ItemsTheServiceCannotMatchYetNeedUnlockingNotN
 TEST_F(SecretServiceKeychainTest, PromptEndsWhateverHappensToTheService) {
   struct Case {
     const char* name;
-    int signal;  // sent to the daemon while its prompt shows
+    int signal;  // sent to the daemon while its prompt shows; 0: none
     OSStatus expected;
   };
   const std::vector<Case> cases = {
+      // The prompt's limit passes: the call stops waiting but leaves the
+      // dialog to the person (gnome-keyring 42 aborts when it is dismissed).
+      {"nobody answers", 0, errSecInteractionNotAllowed},
       {"service dies", SIGKILL, errSecNotAvailable},
       // Cancelling the prompt of a frozen service must not wait for its answer.
       {"service freezes", SIGSTOP, errSecInteractionNotAllowed},
@@ -630,14 +695,126 @@ TEST_F(SecretServiceKeychainTest, PromptEndsWhateverHappensToTheService) {
       return keychain->copyMatching(service, account, data);
     });
     ASSERT_TRUE(prompter.waitForPrompt());
-    ASSERT_EQ(kill(static_cast<pid_t>(pid), c.signal), 0);
+    if (c.signal != 0) {
+      ASSERT_EQ(kill(static_cast<pid_t>(pid), c.signal), 0);
+    }
     // Well under D-Bus's 25-second default; forever would be a hang.
     EXPECT_EQ(call.waitFor(15s), c.expected);
 
+    if (c.signal == 0) {
+      // The dialog is still the person's; their late answer reaches nobody,
+      // and the same daemon goes on serving the keyring.
+      prompter.answerShown("no");
+      std::string data;
+      EXPECT_EQ(keychain->copyMatching(service, c.name, data), errSecInteractionNotAllowed);
+      EXPECT_EQ(keyringPid(), pid);
+      unlockLoginKeyring();
+      EXPECT_EQ(copy(service, c.name, errSecSuccess), "v");
+      EXPECT_EQ(keyringPid(), pid);
+    }
     if (c.signal == SIGSTOP) kill(static_cast<pid_t>(pid), SIGCONT);
     restartKeyring();
     unlockLoginKeyring();
   }
+}
+
+TEST_F(SecretServiceKeychainTest, DeleteIsDoneOnlyWhenALiveServiceNoLongerFindsTheItem) {
+  // A stand-in takes the daemon's place and decides what happens while the
+  // backend looks at the item it listed.
+  const guint32 pid = keyringPid();
+  ASSERT_NE(pid, 0u);
+  ASSERT_EQ(kill(static_cast<pid_t>(pid), SIGKILL), 0);
+  struct Case {
+    const char* fate;
+    OSStatus expected;
+  };
+  const std::vector<Case> cases = {
+      {"kept", errSecSuccess},
+      // Another writer deleted it meanwhile; the service that says so is there.
+      {"gone", errSecItemNotFound},
+      {"gone-when-deleted", errSecSuccess},
+      // The service left: nothing says the item is gone.
+      {"exits-when-read", errSecNotAvailable},
+      {"exits-when-deleted", errSecNotAvailable},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fate);
+    // The name is free once the bus has seen the last owner go.
+    for (int i = 0; i < 200 && testing::sessionNameOwned(kSecretsName); ++i) {
+      std::this_thread::sleep_for(25ms);
+    }
+    testing::MockService stand_in(VK_SECRET_SERVICE_STAND_IN_TEMPLATE, kSecretsName);
+    ASSERT_TRUE(stand_in.ready());
+    if (GVariant* reply = testing::callSessionMethod(kSecretsName, kSecretsPath,
+                                                     testing::kMockInterface, "SetItemFate",
+                                                     g_variant_new("(s)", c.fate))) {
+      g_variant_unref(reply);
+    }
+    auto keychain = makeSecretServiceKeychain({.call = 5s, .prompt = 5s});
+    EXPECT_EQ(keychain->remove("com.tarnwick.stand-in", "k"), c.expected);
+  }
+}
+
+TEST_F(SecretServiceKeychainTest, StoreMeetingAConcurrentDeleteCreatesTheItem) {
+  const std::string service = "com.tarnwick.concurrent-delete";
+  // What another writer does to the item, through the service directly.
+  const auto deleteIt = [&] {
+    for (const std::string& path : storedItemPaths(service, "k")) {
+      if (GVariant* reply = callSecrets(path.c_str(), "org.freedesktop.Secret.Item", "Delete",
+                                        nullptr, "(o)")) {
+        g_variant_unref(reply);
+      }
+    }
+  };
+  const auto createIt = [&] { createItemIn(kLoginCollection, service, "k", "theirs"); };
+  struct Case {
+    const char* name;
+    bool item_before;
+    InterleavedKeychain::Steps steps;
+  };
+  const std::vector<Case> cases = {
+      {"deleted after the store found it", true, {{"copyMatching", deleteIt}}},
+      {"created, then deleted after the add met it",
+       false,
+       {{"remove", createIt}, {"add", deleteIt}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    deleteIt();
+    if (c.item_before) createIt();
+    KeychainManager manager(
+        std::make_unique<InterleavedKeychain>(makeSecretServiceKeychain({}), c.steps));
+    EXPECT_EQ(manager.store(service), "1 0");
+    EXPECT_EQ(copy(service, "k", errSecSuccess), "new");
+    EXPECT_EQ(storedItemCount(service, "k"), 1u);
+  }
+}
+
+TEST_F(SecretServiceKeychainTest, DaemonKeepsNothingPerOperation) {
+  const std::string service = "com.tarnwick.daemon-memory";
+  KeychainManager manager;
+  // Operations that move a secret, the kind that open a transfer session.
+  const auto operate = [&](int i) {
+    if (i % 3 == 0) {
+      ASSERT_EQ(manager.store(service), "1 0");
+    } else {
+      ASSERT_EQ(manager.retrieve(service), "value");
+    }
+  };
+  const guint32 pid = keyringPid();
+  ASSERT_NE(pid, 0u);
+  for (int i = 0; i < 100; ++i) operate(i);
+  const std::size_t resident_before = residentBytes(pid);
+  ASSERT_NE(resident_before, 0u);
+  constexpr int kOperations = 3000;
+  for (int i = 0; i < kOperations; ++i) operate(i);
+  const std::size_t resident_after = residentBytes(pid);
+  // A few bytes kept per operation would show as megabytes; allocator noise
+  // stays far below this bound.
+  EXPECT_LT(resident_after, resident_before + 4 * 1024 * 1024)
+      << "the daemon grew from " << resident_before << " to " << resident_after << " bytes over "
+      << kOperations << " operations";
+  EXPECT_EQ(keyringPid(), pid);
 }
 
 // Runs in a fresh child process: GIO caches nothing about the bus there yet.

@@ -8,6 +8,7 @@ mock interface on the prompter object:
 
   SetAnswer(s)        'no': cancel every dialog (the default);
                       '': leave every dialog showing, never answered
+  AnswerShown(s)      answers, late, the dialogs left showing ('no': cancel)
   GetPromptCount() -> i
                       dialogs shown so far (PerformPrompt calls)
 '''
@@ -46,6 +47,7 @@ def _exchange():
 def load(mock, parameters):
     mock.answer = parameters.get('answer', 'no')
     mock.prompt_count = 0
+    mock.shown = []
 
     def call_back(sender, callback, method, signature, args):
         # Later, from the main loop: the daemon is still waiting for the reply
@@ -56,6 +58,11 @@ def load(mock, parameters):
             return False
         GLib.idle_add(send)
 
+    def answer(sender, callback, reply):
+        call_back(sender, callback, 'PromptReady', 'sa{sv}s',
+                  (reply, dbus.Dictionary({}, signature='sv'), _exchange()))
+    mock.answer_dialog = answer
+
     def begin_prompting(_self, callback, sender=None):
         call_back(sender, callback, 'PromptReady', 'sa{sv}s',
                   ('', dbus.Dictionary({}, signature='sv'), _exchange()))
@@ -63,8 +70,9 @@ def load(mock, parameters):
     def perform_prompt(_self, callback, prompt_type, properties, exchange, sender=None):
         mock.prompt_count += 1
         if mock.answer != '':
-            call_back(sender, callback, 'PromptReady', 'sa{sv}s',
-                      (mock.answer, dbus.Dictionary({}, signature='sv'), _exchange()))
+            answer(sender, callback, mock.answer)
+        else:
+            mock.shown.append((sender, callback))
 
     def stop_prompting(_self, callback, sender=None):
         call_back(sender, callback, 'PromptDone', '', ())
@@ -82,3 +90,10 @@ def SetAnswer(self, answer):
 @dbus.service.method(MOCK_IFACE, in_signature='', out_signature='i')
 def GetPromptCount(self):
     return self.prompt_count
+
+
+@dbus.service.method(MOCK_IFACE, in_signature='s', out_signature='')
+def AnswerShown(self, answer):
+    for sender, callback in self.shown:
+        self.answer_dialog(sender, callback, str(answer))
+    self.shown = []
