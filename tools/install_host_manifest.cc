@@ -506,6 +506,10 @@ std::string describe_manifest(const std::string& path, const Target& target, con
   if (host_path.empty() || host_path.front() != '/' || stat(on_disk.c_str(), &info) != 0) {
     return description + " (missing)";
   }
+  if (S_ISDIR(info.st_mode) && bundle_executable_path(host_path) != host_path) {
+    return description + " (a bundle: name its executable " + bundle_executable_path(host_path) +
+           ")";
+  }
   if (!S_ISREG(info.st_mode) || access(on_disk.c_str(), X_OK) != 0) {
     return description + " (not executable)";
   }
@@ -527,7 +531,10 @@ int run_install(const Options& options, const Places& places) {
   const auto check = [&](Result<void> result) {
     if (!result) errors.push_back(std::move(result).error());
   };
-  check(validate_host_path(*options.host_path));
+  // A bundle given as the host stands for its executable, which the
+  // manifest names: a browser starts a file, not a folder.
+  const std::string host_path = bundle_executable_path(*options.host_path);
+  check(validate_host_path(host_path));
   check(validate_description(options.description));
   for (const auto& origin : options.allowed_origins) check(validate_allowed_origin(origin));
   for (const auto& id : options.allowed_extensions) check(validate_allowed_extension(id));
@@ -575,12 +582,12 @@ int run_install(const Options& options, const Places& places) {
     return kExitUsage;
   }
 
-  if (access(options.host_path->c_str(), X_OK) != 0) {
-    print_error("warning: " + *options.host_path + " is not an executable file on this system");
+  if (access(host_path.c_str(), X_OK) != 0) {
+    print_error("warning: " + host_path + " is not an executable file on this system");
   }
   report_config_home(places, targets);
 
-  const ManifestContent content{options.name, options.description, *options.host_path,
+  const ManifestContent content{options.name, options.description, host_path,
                                 options.allowed_origins, options.allowed_extensions};
   int status = 0;
   std::set<std::string> written;  // Chrome's channels share their machine-wide folder
