@@ -23,8 +23,14 @@ file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}")
 
+# On macOS the host is an app-like bundle; the manifest names the
+# executable inside it.
+set(host "${BINDIR}/vellumkeep-native")
+if(HOST_BUNDLE)
+  set(host "${HOST_BUNDLE}/Contents/MacOS/vellumkeep-native")
+endif()
 set(expected_files
-  "${BINDIR}/vellumkeep-native" "${BINDIR}/vk-json" "${BINDIR}/vk-stand-in-app"
+  "${host}" "${BINDIR}/vk-json" "${BINDIR}/vk-stand-in-app"
   "${BINDIR}/vk-install-host-manifest"
   "${INCLUDEDIR}/vellumkeep/biometric_bridge.h"
   "${LIBDIR}/libvellumkeep-bridge${SHARED_SUFFIX}"
@@ -101,24 +107,29 @@ endif()
 if(BACKENDS_MODULE)
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env "LD_PRELOAD=${BRIDGE_PROBE}" VK_PROBE_SERVICE=com.example.install-test
-      "DBUS_SESSION_BUS_ADDRESS=unix:path=${WORK_DIR}/no-bus" "${PREFIX}/${BINDIR}/vellumkeep-native"
+      "DBUS_SESSION_BUS_ADDRESS=unix:path=${WORK_DIR}/no-bus" "${PREFIX}/${host}"
     INPUT_FILE /dev/null RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT code EQUAL 0 OR NOT err MATCHES "probe: backends mapped after 1\n" OR err MATCHES "unavailable")
     fail("the installed host did not open its backends module (${code}):\n${err}")
   endif()
 endif()
 
-# The installed installer registers the installed host.
+# The installed installer registers the installed host (given as its
+# bundle on macOS).
 set(home "${WORK_DIR}/home")
 set(manifest "${home}/.config/chromium/NativeMessagingHosts/com.tarnwick.vellumkeep.json")
+set(host_argument "${PREFIX}/${host}")
+if(HOST_BUNDLE)
+  set(host_argument "${PREFIX}/${HOST_BUNDLE}")
+endif()
 run("${PREFIX}/${BINDIR}/vk-install-host-manifest" install --browser=chromium --os=linux
-    "--home=${home}" "--host-path=${PREFIX}/${BINDIR}/vellumkeep-native"
+    "--home=${home}" "--host-path=${host_argument}"
     --allowed-origin=chrome-extension://abcdefghijklmnopabcdefghijklmnop/)
 if(NOT run_output STREQUAL "wrote ${manifest}\n")
   fail("installer printed `${run_output}`")
 endif()
 file(READ "${manifest}" text)
-string(FIND "${text}" "\"path\":\"${PREFIX}/${BINDIR}/vellumkeep-native\"" at)
+string(FIND "${text}" "\"path\":\"${PREFIX}/${host}\"" at)
 if(at EQUAL -1)
   fail("manifest does not name the installed host: ${text}")
 endif()
