@@ -1,11 +1,7 @@
-/* <MacTypes.h>: the fixed-width names and status type of Apple's C APIs,
- * and the old Toolbox names every Foundation or CoreFoundation user sees at
- * global scope (Size, Point, Rect, Duration, Handle...): a global name of
- * ours spelt the same clashes on a Mac, so it clashes here too.
+/* <MacTypes.h>: the fixed-width names and status type of Apple's C APIs.
  * OSStatus is a signed 32-bit integer.
- * Follows: developer.apple.com/documentation/kernel/osstatus,
- * developer.apple.com/documentation/kernel/boolean and the other type pages
- * of developer.apple.com/documentation/kernel (Kernel > Data Types). */
+ * Follows: developer.apple.com/documentation/kernel/osstatus and
+ * developer.apple.com/documentation/kernel/boolean. */
 #ifndef VK_SDK_MACTYPES_H
 #define VK_SDK_MACTYPES_H
 
@@ -24,6 +20,12 @@ typedef SInt16 OSErr;
 typedef unsigned char Boolean;
 typedef UInt32 FourCharCode;
 typedef FourCharCode OSType;
+
+/* The old Toolbox names every Foundation or CoreFoundation user sees at
+ * global scope (Size, Point, Rect, Duration, Handle...): a global name of
+ * ours spelt the same clashes on a Mac, so it clashes here too.
+ * Follows: the type pages of developer.apple.com/documentation/kernel
+ * (Kernel > Data Types). */
 typedef FourCharCode ResType;
 typedef float Float32;
 typedef double Float64;
@@ -39,7 +41,6 @@ typedef UInt32 OptionBits;
 typedef unsigned long ByteCount;
 typedef unsigned long ItemCount;
 typedef SInt32 Duration;
-typedef UInt16 UniChar;
 typedef unsigned long UniCharCount;
 typedef UInt32 UTF32Char;
 typedef UInt16 UTF16Char;

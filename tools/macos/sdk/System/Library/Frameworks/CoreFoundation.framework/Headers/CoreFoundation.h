@@ -2,13 +2,8 @@
  * their toll-free bridges to Foundation classes (so ARC demands __bridge
  * casts between them), and the ownership calls.
  * Follows: developer.apple.com/documentation/corefoundation/cftyperef,
- * developer.apple.com/documentation/corefoundation/cfdictionary,
- * developer.apple.com/documentation/corefoundation/1521153-cfrelease and
- * .../corefoundation/1521269-cfretain.
- * Nullability as the pages give it: CFRetain and CFRelease take a value
- * that "must not be NULL"; the CFData, CFString and CFDictionary calls are
- * not audited (Swift imports them with implicitly unwrapped optionals), so
- * they carry no marking, as in Apple's headers. */
+ * developer.apple.com/documentation/corefoundation/cfdictionary and
+ * developer.apple.com/documentation/corefoundation/1521153-cfrelease. */
 #ifndef VK_SDK_COREFOUNDATION_H
 #define VK_SDK_COREFOUNDATION_H
 
@@ -66,6 +61,11 @@ extern const CFAllocatorRef kCFAllocatorDefault;
 extern const CFBooleanRef kCFBooleanTrue;
 extern const CFBooleanRef kCFBooleanFalse;
 
+/* Nullability as the pages give it: CFRetain and CFRelease take a value
+ * that "must not be NULL" (.../corefoundation/1521269-cfretain); the
+ * CFData, CFString and CFDictionary calls are not audited (Swift imports
+ * them with implicitly unwrapped optionals), so they carry no marking, as
+ * in Apple's headers. */
 CF_ASSUME_NONNULL_BEGIN
 CFTypeRef CFRetain(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);
