@@ -24,6 +24,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "biometric_auth/macho_symbols.h"
@@ -134,55 +135,14 @@ bool fromStandardLibrary(const std::string& name) {
   return startsWithAny(name, prefixes);
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s <binary>\n", argv[0]);
-    return 2;
-  }
-  std::ifstream file(argv[1], std::ios::binary);
-  if (!file) {
-    std::fprintf(stderr, "cannot open %s\n", argv[1]);
-    return 1;
-  }
-  const std::vector<char> bytes{std::istreambuf_iterator<char>(file),
-                                std::istreambuf_iterator<char>()};
-  std::optional<std::vector<DynamicSymbol>> symbols;
-#if defined(VK_HAVE_ELF)
-  if (bytes.size() >= EI_NIDENT && std::memcmp(bytes.data(), ELFMAG, SELFMAG) == 0) {
-    symbols = bytes[EI_CLASS] == ELFCLASS64
-                  ? definedDynamicSymbols<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym>(bytes)
-                  : definedDynamicSymbols<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym>(bytes);
-    if (!symbols) {
-      std::fprintf(stderr, "%s: no readable dynamic symbol table\n", argv[1]);
-      return 1;
-    }
-  }
-#endif
-  if (!symbols && vk::biometric::looksLikeMachO(bytes)) {
-    const auto names = vk::biometric::machOExportedSymbols(bytes);
-    if (!names) {
-      std::fprintf(stderr, "%s: no readable Mach-O symbol table\n", argv[1]);
-      return 1;
-    }
-    symbols.emplace();
-    for (const std::string& name : *names) symbols->push_back({name, false});
-  }
-  if (!symbols) {
-    std::printf("SKIP: %s is not a binary this system builds\n", argv[1]);
-    return 77;
-  }
-
-  // A sanitizer runtime exports the C library's names it intercepts; then
-  // only symbols that are plainly ours can be judged.
-  const bool sanitizerRuntime =
-      std::any_of(symbols->begin(), symbols->end(),
-                  [](const DynamicSymbol& s) { return s.name.starts_with("__asan_init"); });
-
+// The failures of one symbol table: a bridge function not exported, or
+// something of ours exported that should not be. `where` prefixes each line
+// (a universal file's slice).
+int judge(const std::vector<DynamicSymbol>& symbols, const std::string& where,
+          bool sanitizerRuntime) {
   std::set<std::string> found;
-  std::set<std::string> unexpected;  // a universal file lists each name once per slice
-  for (const DynamicSymbol& symbol : *symbols) {
+  std::set<std::string> unexpected;
+  for (const DynamicSymbol& symbol : symbols) {
     if (kBridgeFunctions.count(symbol.name) != 0) {
       found.insert(symbol.name);
       continue;
@@ -199,16 +159,79 @@ int main(int argc, char** argv) {
   int failures = 0;
   for (const std::string& name : kBridgeFunctions) {
     if (found.count(name) == 0) {
-      std::fprintf(stderr, "not exported: %s\n", name.c_str());
+      std::fprintf(stderr, "%snot exported: %s\n", where.c_str(), name.c_str());
       ++failures;
     }
   }
   for (const std::string& name : unexpected) {
-    std::fprintf(stderr, "exported but should not be: %s\n", demangled(name).c_str());
+    std::fprintf(stderr, "%sexported but should not be: %s\n", where.c_str(),
+                 demangled(name).c_str());
     ++failures;
   }
+  return failures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: %s <binary>\n", argv[0]);
+    return 2;
+  }
+  std::ifstream file(argv[1], std::ios::binary);
+  if (!file) {
+    std::fprintf(stderr, "cannot open %s\n", argv[1]);
+    return 1;
+  }
+  const std::vector<char> bytes{std::istreambuf_iterator<char>(file),
+                                std::istreambuf_iterator<char>()};
+  // One table per architecture: an ELF file has one, a universal Mach-O
+  // file one per slice.
+  std::vector<std::pair<std::string, std::vector<DynamicSymbol>>> tables;
+#if defined(VK_HAVE_ELF)
+  if (bytes.size() >= EI_NIDENT && std::memcmp(bytes.data(), ELFMAG, SELFMAG) == 0) {
+    auto symbols = bytes[EI_CLASS] == ELFCLASS64
+                       ? definedDynamicSymbols<Elf64_Ehdr, Elf64_Shdr, Elf64_Sym>(bytes)
+                       : definedDynamicSymbols<Elf32_Ehdr, Elf32_Shdr, Elf32_Sym>(bytes);
+    if (!symbols) {
+      std::fprintf(stderr, "%s: no readable dynamic symbol table\n", argv[1]);
+      return 1;
+    }
+    tables.emplace_back("", std::move(*symbols));
+  }
+#endif
+  if (tables.empty() && vk::biometric::looksLikeMachO(bytes)) {
+    const auto slices = vk::biometric::machOSlices(bytes);
+    if (!slices) {
+      std::fprintf(stderr, "%s: no readable Mach-O symbol table\n", argv[1]);
+      return 1;
+    }
+    for (const vk::biometric::MachOSlice& slice : *slices) {
+      std::vector<DynamicSymbol> symbols;
+      for (const std::string& name : slice.exported) symbols.push_back({name, false});
+      tables.emplace_back(slices->size() > 1 ? "[" + slice.architecture + "] " : "",
+                          std::move(symbols));
+    }
+  }
+  if (tables.empty()) {
+    std::printf("SKIP: %s is not a binary this system builds\n", argv[1]);
+    return 77;
+  }
+
+  // A sanitizer runtime exports the C library's names it intercepts; then
+  // only symbols that are plainly ours can be judged.
+  bool sanitizerRuntime = false;
+  for (const auto& table : tables) {
+    sanitizerRuntime = sanitizerRuntime ||
+                       std::any_of(table.second.begin(), table.second.end(), [](const DynamicSymbol& s) {
+                         return s.name.starts_with("__asan_init");
+                       });
+  }
+  int failures = 0;
+  for (const auto& [where, symbols] : tables) failures += judge(symbols, where, sanitizerRuntime);
   if (failures != 0) return 1;
-  std::printf("%s exports exactly the six bridge functions%s\n", argv[1],
+  std::printf("%s exports exactly the six bridge functions%s%s\n", argv[1],
+              tables.size() > 1 ? " from every slice" : "",
               sanitizerRuntime ? " (sanitizer runtime symbols ignored)" : "");
   return 0;
 }

@@ -1,7 +1,9 @@
 #include "biometric_auth/macho_symbols.h"
 
+#include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 
 namespace vk::biometric {
 namespace {
@@ -16,6 +18,8 @@ constexpr std::uint64_t kFatHeaderSize = 8;
 constexpr std::uint64_t kFatArchSize = 20;
 constexpr std::uint32_t kLoadCommandSymtab = 0x2;
 constexpr std::uint64_t kNlist64Size = 16;
+constexpr std::uint32_t kCpuTypeX86_64 = 0x01000007;
+constexpr std::uint32_t kCpuTypeArm64 = 0x0100000c;
 
 // n_type bits of an nlist_64 entry.
 constexpr std::uint8_t kTypeStab = 0xe0;
@@ -41,24 +45,37 @@ std::optional<std::uint32_t> bigEndian32(std::span<const char> bytes, std::uint6
   return value;
 }
 
-// The defined external symbols of one 64-bit Mach-O image.
-bool collectThinImage(std::span<const char> image, std::vector<std::string>& names) {
-  if (littleEndian32(image, 0) != kMachMagic64) return false;
+std::string architectureName(std::uint32_t cpuType) {
+  if (cpuType == kCpuTypeArm64) return "arm64";
+  if (cpuType == kCpuTypeX86_64) return "x86_64";
+  char digits[8];
+  const auto written = std::to_chars(std::begin(digits), std::end(digits), cpuType, 16);
+  return "cputype 0x" + std::string(std::begin(digits), written.ptr);
+}
+
+// The architecture and defined external symbols of one 64-bit Mach-O image.
+std::optional<MachOSlice> readThinImage(std::span<const char> image) {
+  if (littleEndian32(image, 0) != kMachMagic64) return std::nullopt;
+  const auto cpuType = littleEndian32(image, 4);
   const auto commands = littleEndian32(image, 16);
-  if (!commands) return false;
+  if (!cpuType || !commands) return std::nullopt;
+  MachOSlice slice{architectureName(*cpuType), {}};
+  std::vector<std::string>& names = slice.exported;
   std::uint64_t at = kMachHeader64Size;
   for (std::uint32_t i = 0; i < *commands; ++i) {
     const auto command = littleEndian32(image, at);
     const auto size = littleEndian32(image, at + 4);
-    if (!command || !size || *size < 8) return false;
+    if (!command || !size || *size < 8) return std::nullopt;
     if (*command == kLoadCommandSymtab) {
       const auto symbols = littleEndian32(image, at + 8);
       const auto count = littleEndian32(image, at + 12);
       const auto strings = littleEndian32(image, at + 16);
       const auto stringsSize = littleEndian32(image, at + 20);
-      if (!symbols || !count || !strings || !stringsSize) return false;
-      if (*strings > image.size() || image.size() - *strings < *stringsSize) return false;
-      if (*symbols > image.size() || (image.size() - *symbols) / kNlist64Size < *count) return false;
+      if (!symbols || !count || !strings || !stringsSize) return std::nullopt;
+      if (*strings > image.size() || image.size() - *strings < *stringsSize) return std::nullopt;
+      if (*symbols > image.size() || (image.size() - *symbols) / kNlist64Size < *count) {
+        return std::nullopt;
+      }
       for (std::uint32_t s = 0; s < *count; ++s) {
         const std::uint64_t entry = *symbols + s * kNlist64Size;
         const std::uint32_t nameAt = *littleEndian32(image, entry);
@@ -69,7 +86,7 @@ bool collectThinImage(std::span<const char> image, std::vector<std::string>& nam
             kind == kTypePreboundUndefined) {
           continue;
         }
-        if (nameAt >= *stringsSize) return false;
+        if (nameAt >= *stringsSize) return std::nullopt;
         const char* start = image.data() + *strings + nameAt;
         std::string name(start, strnlen(start, *stringsSize - nameAt));
         // C and C++ names carry one leading underscore in Mach-O.
@@ -79,7 +96,7 @@ bool collectThinImage(std::span<const char> image, std::vector<std::string>& nam
     }
     at += *size;
   }
-  return true;
+  return slice;
 }
 
 }  // namespace
@@ -88,24 +105,28 @@ bool looksLikeMachO(std::span<const char> bytes) {
   return littleEndian32(bytes, 0) == kMachMagic64 || bigEndian32(bytes, 0) == kFatMagic;
 }
 
-std::optional<std::vector<std::string>> machOExportedSymbols(std::span<const char> bytes) {
-  std::vector<std::string> names;
+std::optional<std::vector<MachOSlice>> machOSlices(std::span<const char> bytes) {
+  std::vector<MachOSlice> slices;
   if (bigEndian32(bytes, 0) != kFatMagic) {
-    if (!collectThinImage(bytes, names)) return std::nullopt;
-    return names;
+    auto slice = readThinImage(bytes);
+    if (!slice) return std::nullopt;
+    slices.push_back(std::move(*slice));
+    return slices;
   }
-  const auto slices = bigEndian32(bytes, 4);
-  if (!slices) return std::nullopt;
-  for (std::uint32_t i = 0; i < *slices; ++i) {
+  const auto count = bigEndian32(bytes, 4);
+  if (!count) return std::nullopt;
+  for (std::uint32_t i = 0; i < *count; ++i) {
     const std::uint64_t arch = kFatHeaderSize + i * kFatArchSize;
     const auto offset = bigEndian32(bytes, arch + 8);
     const auto size = bigEndian32(bytes, arch + 12);
     if (!offset || !size || *offset > bytes.size() || bytes.size() - *offset < *size) {
       return std::nullopt;
     }
-    if (!collectThinImage(bytes.subspan(*offset, *size), names)) return std::nullopt;
+    auto slice = readThinImage(bytes.subspan(*offset, *size));
+    if (!slice) return std::nullopt;
+    slices.push_back(std::move(*slice));
   }
-  return names;
+  return slices;
 }
 
 }  // namespace vk::biometric

@@ -14,9 +14,20 @@ namespace vk::biometric {
 // universal file holding such slices.
 bool looksLikeMachO(std::span<const char> bytes);
 
-// The names of the external symbols defined in the file (every slice of a
-// universal file), without the leading underscore the C compiler adds;
-// none when the file is not a readable 64-bit Mach-O file.
-std::optional<std::vector<std::string>> machOExportedSymbols(std::span<const char> bytes);
+// One architecture's image: its name ("arm64", "x86_64", or the CPU type
+// in hexadecimal) and the names of the external symbols it defines, without
+// the leading underscore the C compiler adds.
+struct MachOSlice {
+  std::string architecture;
+  std::vector<std::string> exported;
+
+  bool operator==(const MachOSlice&) const = default;
+};
+
+// Every slice of the file: one for a thin file, each of a universal file's
+// in order. Each is judged on its own, since a symbol one architecture
+// lacks is missing there whatever the other exports. None when the file is
+// not a readable 64-bit Mach-O file.
+std::optional<std::vector<MachOSlice>> machOSlices(std::span<const char> bytes);
 
 }  // namespace vk::biometric

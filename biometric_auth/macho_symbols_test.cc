@@ -33,7 +33,10 @@ void put32BigEndian(std::string& out, std::uint32_t value) {
 
 // A 64-bit Mach-O executable image: a UUID load command the reader must
 // step over, then the symbol table, the entries and their names.
-std::string thinImage(const std::vector<Symbol>& symbols) {
+constexpr std::uint32_t kArm64 = 0x0100000c;
+constexpr std::uint32_t kX86_64 = 0x01000007;
+
+std::string thinImage(const std::vector<Symbol>& symbols, std::uint32_t cpuType = kArm64) {
   constexpr std::uint32_t kCommandsSize = 24 + 24;
   const std::uint32_t symbolsAt = 32 + kCommandsSize;
   std::string names(1, '\0');
@@ -49,8 +52,8 @@ std::string thinImage(const std::vector<Symbol>& symbols) {
   }
   std::string image;
   put32(image, 0xfeedfacf);  // magic
-  put32(image, 0x0100000c);  // arm64
-  put32(image, 0);           // cpusubtype
+  put32(image, cpuType);
+  put32(image, 0);  // cpusubtype
   put32(image, 2);           // MH_EXECUTE
   put32(image, 2);           // ncmds
   put32(image, kCommandsSize);
@@ -87,8 +90,8 @@ std::string universalFile(const std::vector<std::string>& slices) {
   return header + body;
 }
 
-std::optional<std::vector<std::string>> exported(const std::string& file) {
-  return machOExportedSymbols(std::span<const char>(file.data(), file.size()));
+std::optional<std::vector<MachOSlice>> slices(const std::string& file) {
+  return machOSlices(std::span<const char>(file.data(), file.size()));
 }
 
 TEST(MachOSymbols, OnlyDefinedExternalSymbolsCountAsExported) {
@@ -104,17 +107,24 @@ TEST(MachOSymbols, OnlyDefinedExternalSymbolsCountAsExported) {
   };
   const std::string image = thinImage(symbols);
   EXPECT_TRUE(looksLikeMachO(std::span<const char>(image.data(), image.size())));
-  EXPECT_EQ(exported(image), (std::vector<std::string>{"biometric_is_available",
-                                                       "_ZN2vk9biometric6helperEv",
-                                                       "absolute_value"}));
+  EXPECT_EQ(slices(image),
+            (std::vector<MachOSlice>{{"arm64",
+                                      {"biometric_is_available", "_ZN2vk9biometric6helperEv",
+                                       "absolute_value"}}}));
 }
 
-TEST(MachOSymbols, EverySliceOfAUniversalFileIsRead) {
-  const std::string file = universalFile({thinImage({{"_x86_only", kSection | kExt}}),
-                                          thinImage({{"_arm_only", kSection | kExt},
-                                                     {"_arm_local", kSection}})});
+// A symbol one slice lacks must show as missing there, whatever the others
+// export.
+TEST(MachOSymbols, EachSliceOfAUniversalFileIsReadOnItsOwn) {
+  const std::string file = universalFile(
+      {thinImage({{"_biometric_free_string", kSection | kExt}, {"_x86_only", kSection | kExt}},
+                 kX86_64),
+       thinImage({{"_arm_only", kSection | kExt}, {"_arm_local", kSection}}),
+       thinImage({}, 0x01000012)});
   EXPECT_TRUE(looksLikeMachO(std::span<const char>(file.data(), file.size())));
-  EXPECT_EQ(exported(file), (std::vector<std::string>{"x86_only", "arm_only"}));
+  EXPECT_EQ(slices(file), (std::vector<MachOSlice>{{"x86_64", {"biometric_free_string", "x86_only"}},
+                                                   {"arm64", {"arm_only"}},
+                                                   {"cputype 0x1000012", {}}}));
 }
 
 TEST(MachOSymbols, UnreadableFilesGiveNoSymbolsRatherThanAPartialList) {
@@ -145,7 +155,7 @@ TEST(MachOSymbols, UnreadableFilesGiveNoSymbolsRatherThanAPartialList) {
       {"ELF file", std::string("\x7f" "ELF\x02\x01\x01", 7) + std::string(60, '\0')},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(exported(c.file), std::nullopt) << c.what;
+    EXPECT_EQ(slices(c.file), std::nullopt) << c.what;
   }
   EXPECT_FALSE(looksLikeMachO(std::span<const char>(thirtyTwoBit.data(), thirtyTwoBit.size())));
 }

@@ -18,10 +18,14 @@ set(VK_CMAKE_PACKAGE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/${VK_PACKAGE_NAME})
 
 set(_vk_programs vellumkeep-native vk-install-host-manifest)
 set(_vk_exported)
+# On macOS the host is an app-like bundle (native_host/CMakeLists.txt), a
+# program other programs start: <prefix>/libexec/vellumkeep-native.app.
+set(VK_HOST_BUNDLE_INSTALL_DIR ${CMAKE_INSTALL_LIBEXECDIR})
 foreach(_vk_program IN LISTS _vk_programs)
   if(TARGET ${_vk_program})
     install(TARGETS ${_vk_program} EXPORT ${VK_PACKAGE_NAME}Targets
-      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+      RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime
+      BUNDLE DESTINATION ${VK_HOST_BUNDLE_INSTALL_DIR} COMPONENT runtime)
     list(APPEND _vk_exported ${_vk_program})
   endif()
 endforeach()
@@ -127,6 +131,10 @@ if(VK_BUILD_TESTS)
     set(_vk_backends_module ${_vk_backends_dir}/${_vk_backends_file})
     set(_vk_bridge_probe $<TARGET_FILE:vk_bridge_probe>)
   endif()
+  set(_vk_host_bundle "")
+  if(APPLE)
+    set(_vk_host_bundle ${VK_HOST_BUNDLE_INSTALL_DIR}/vellumkeep-native.app)
+  endif()
   # Installs into a directory of the build tree and uses the result the way
   # a consumer would: pkg-config, find_package, the installer on the host.
   add_test(NAME install_tree
@@ -145,6 +153,7 @@ if(VK_BUILD_TESTS)
       -DSHARED_SUFFIX=${CMAKE_SHARED_LIBRARY_SUFFIX}
       -DBACKENDS_MODULE=${_vk_backends_module}
       -DBRIDGE_PROBE=${_vk_bridge_probe}
+      -DHOST_BUNDLE=${_vk_host_bundle}
       -P ${PROJECT_SOURCE_DIR}/tests/install/install_test.cmake)
   set_tests_properties(install_tree PROPERTIES
     LABELS install SKIP_RETURN_CODE 77 TIMEOUT 300 RESOURCE_LOCK install-tree)

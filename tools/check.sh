@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test, exactly as CI does:
 #   1. macos: every file of the macOS build compiled for x86_64 and arm64
-#      Macs (clang 14, syntax only, warnings as errors) against the
-#      declaration-only SDK in tools/macos/;
+#      Macs (clang 14, warnings as errors) against the declaration-only SDK
+#      in tools/macos/, and the host and the bridge library linked for both
+#      with ld64.lld against its stubs, joined and checked (tools/macos/README.md);
 #   2. release (g++ 12), warnings as errors: the whole CTest suite;
 #   3. asan-ubsan (clang++ 14), warnings as errors: the whole suite again;
 #   4. valgrind over the quick end-to-end tests of the release host;
@@ -30,8 +31,8 @@ build() {
 for stage in "${stages[@]}"; do
   case "$stage" in
     macos)
-      banner "macOS compile check: x86_64 and arm64, syntax only"
-      tools/macos/compile_check.py --build-dir build/macos-check --jobs "$jobs"
+      banner "macOS compile and link check: x86_64 and arm64"
+      tools/macos/compile_check.py --build-dir build/macos-check --link-dir build/macos-link --jobs "$jobs"
       ;;
     release | asan-ubsan)
       build "$stage"

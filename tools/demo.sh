@@ -4,16 +4,23 @@
 #
 #   cmake --preset release && cmake --build --preset release && tools/demo.sh build/release
 #
+# A second argument names another host executable to run (the macOS
+# workflow runs the signed bundle's).
 # Everything lives in a fresh private directory under the build directory
 # (never in /tmp, which the host refuses) and is removed at the end.
 set -eu
 
-if [ $# -ne 1 ]; then
-  echo "usage: $0 BUILD_DIR" >&2
+if [ $# -lt 1 ] || [ $# -gt 2 ]; then
+  echo "usage: $0 BUILD_DIR [HOST]" >&2
   exit 2
 fi
 build=$(cd "$1" && pwd)
 host=$build/native_host/vellumkeep-native
+# On macOS the host is built as an app-like bundle.
+[ -d "$host.app" ] && host=$host.app/Contents/MacOS/vellumkeep-native
+if [ $# -eq 2 ]; then
+  host=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+fi
 app=$build/tools/vk-stand-in-app
 client=$build/tools/vk-host-client
 for program in "$host" "$app" "$client"; do

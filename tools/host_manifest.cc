@@ -215,6 +215,20 @@ Result<void> validate_host_path(std::string_view path) {
   return {};
 }
 
+std::string bundle_executable_path(std::string_view path) {
+  constexpr std::string_view kBundleSuffix = ".app";
+  std::string_view bundle = path;
+  while (bundle.size() > 1 && bundle.back() == '/') bundle.remove_suffix(1);
+  const std::size_t slash = bundle.rfind('/');
+  const std::string_view name = slash == std::string_view::npos ? bundle : bundle.substr(slash + 1);
+  if (name.size() <= kBundleSuffix.size() || !name.ends_with(kBundleSuffix)) {
+    return std::string(path);
+  }
+  // The bundle's executable is named after it (CFBundleExecutable).
+  return std::string(bundle) + "/Contents/MacOS/" +
+         std::string(name.substr(0, name.size() - kBundleSuffix.size()));
+}
+
 Result<void> validate_allowed_origin(std::string_view origin) {
   const auto invalid = [&] {
     return Error("invalid allowed origin \"" + std::string(origin) +

@@ -128,6 +128,11 @@ struct ManifestContent {
 Result<void> validate_host_name(std::string_view name);
 // An absolute path in valid UTF-8 (a manifest is JSON text).
 Result<void> validate_host_path(std::string_view path);
+// The executable a browser starts for `path`: on macOS the host is an
+// app-like bundle, and "…/vellumkeep-native.app" (with or without a final
+// "/") stands for "…/vellumkeep-native.app/Contents/MacOS/vellumkeep-native".
+// Any other path is itself.
+std::string bundle_executable_path(std::string_view path);
 // "chrome-extension://" followed by a 32-letter ID in a–p and "/".
 Result<void> validate_allowed_origin(std::string_view origin);
 // The origin of the Chromium-family extension with ID `id`.

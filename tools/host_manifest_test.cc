@@ -160,6 +160,24 @@ TEST(PathIsWithin, ByComponentsAndNeverThroughDots) {
   for (const auto& c : cases) EXPECT_EQ(path_is_within(c.path, c.directory), c.within) << c.path;
 }
 
+TEST(BundleExecutablePath, AnAppBundleStandsForTheExecutableNamedAfterIt) {
+  const struct {
+    std::string_view given;
+    std::string_view started;
+  } cases[] = {
+      {"/Applications/Tarnwick.app/Contents/Helpers/vellumkeep-native.app",
+       "/Applications/Tarnwick.app/Contents/Helpers/vellumkeep-native.app/Contents/MacOS/"
+       "vellumkeep-native"},
+      {"/opt/vk/host.app//", "/opt/vk/host.app/Contents/MacOS/host"},
+      {"/opt/vk/host.app/Contents/MacOS/host", "/opt/vk/host.app/Contents/MacOS/host"},
+      {"/usr/local/bin/vellumkeep-native", "/usr/local/bin/vellumkeep-native"},
+      {"/opt/vk/.app", "/opt/vk/.app"},
+      {"/opt/vk/app", "/opt/vk/app"},
+      {"relative.app", "relative.app/Contents/MacOS/relative"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(bundle_executable_path(c.given), c.started) << c.given;
+}
+
 const ManifestContent kContent{"com.tarnwick.vellumkeep",
                                "Tarnwick host",
                                "/opt/tarnwick/bin/vellumkeep-native",

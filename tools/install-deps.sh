@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ clang-14 libclang-rt-14-dev libfuzzer-14-dev libc++-14-dev python3 pkg-config
   googletest libgtest-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev
   libsecret-1-dev libglib2.0-dev gnome-keyring dbus python3-dbus python3-dbusmock
-  chromium chromium-driver firefox-esr valgrind time binutils dpkg-dev
+  chromium chromium-driver firefox-esr valgrind time binutils dpkg-dev lld-14 llvm-14
 )
 
 missing=()

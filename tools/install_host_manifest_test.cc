@@ -1256,4 +1256,29 @@ TEST_F(InstallerTest, RemoveLeavesNoFolderItMade) {
   }
 }
 
+// On macOS the host is an app-like bundle: given the bundle, the installer
+// names the executable inside it, and list explains a manifest that names
+// the bundle itself.
+TEST_F(InstallerTest, AnAppBundleStandsForItsExecutable) {
+  const fs::path bundle = dir_ / "vellumkeep-native.app";
+  const fs::path executable = bundle / "Contents/MacOS/vellumkeep-native";
+  fs::create_directories(executable.parent_path());
+  fs::copy_file(kHost, executable);
+
+  const Outcome installed =
+      run(base_args("install", "macos",
+                    {"--host-path=" + bundle.string() + "/", "--browser=chrome",
+                     "--allowed-origin=" + kOrigin}));
+  ASSERT_EQ(installed.status, 0) << installed.err;
+  EXPECT_EQ(installed.err, "");
+  const fs::path chrome = home() / "Library/Application Support/Google/Chrome/NativeMessagingHosts";
+  EXPECT_NE(read_file(chrome / kFile).find("\"path\":\"" + executable.string() + "\""),
+            std::string::npos);
+
+  std::ofstream(chrome / kFile) << "{\"path\":\"" + bundle.string() + "\"}";
+  EXPECT_EQ(run(base_args("list", "macos")).out,
+            "chrome user " + (chrome / kFile).string() + " -> " + bundle.string() +
+                " (a bundle: name its executable " + executable.string() + ")\n");
+}
+
 }  // namespace

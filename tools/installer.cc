@@ -84,7 +84,9 @@ Result<ChosenHost> choose_host(const Run& run, bool under_root) {
     if (auto valid = validate_host_path(*options.host_path); !valid) {
       return std::move(valid).error();
     }
-    host.path = *options.host_path;
+    // A bundle given as the host stands for its executable, which the
+    // manifest names: a browser starts a file, not a folder.
+    host.path = bundle_executable_path(*options.host_path);
     host.on_disk = staged ? join_below(run.root(), host.path) : host.path;
     host.given = true;
   } else {

@@ -37,10 +37,13 @@ std::size_t component_count(std::string_view path) {
 }
 
 // Whether the program at `path` could be started: "missing", "not
-// executable", or nothing.
+// executable" (for a bundle, which executable to name), or nothing.
 std::optional<std::string> program_problem(const std::string& path) {
   struct stat info {};
   if (path.empty() || path.front() != '/' || stat(path.c_str(), &info) != 0) return "missing";
+  if (S_ISDIR(info.st_mode) && bundle_executable_path(path) != path) {
+    return "a bundle: name its executable " + bundle_executable_path(path);
+  }
   if (!S_ISREG(info.st_mode) || access(path.c_str(), X_OK) != 0) return "not executable";
   return std::nullopt;
 }

@@ -24,6 +24,12 @@ file(REMOVE_RECURSE "${WORK_DIR}")
 file(MAKE_DIRECTORY "${WORK_DIR}")
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}")
 
+# On macOS the host is an app-like bundle; the manifest names the
+# executable inside it.
+set(host "${BINDIR}/vellumkeep-native")
+if(HOST_BUNDLE)
+  set(host "${HOST_BUNDLE}/Contents/MacOS/vellumkeep-native")
+endif()
 set(tools "${BINDIR}/vk-json" "${BINDIR}/vk-stand-in-app" "${BINDIR}/vk-host-client")
 foreach(file IN LISTS tools)
   if(EXISTS "${PREFIX}/${file}")
@@ -33,7 +39,7 @@ endforeach()
 run(${CMAKE_COMMAND} --install "${BUILD_DIR}" --prefix "${PREFIX}" --component tools)
 
 set(expected_files ${tools}
-  "${BINDIR}/vellumkeep-native" "${BINDIR}/vk-install-host-manifest"
+  "${host}" "${BINDIR}/vk-install-host-manifest"
   "${DOCDIR}/LICENSE"
   "${INCLUDEDIR}/vellumkeep/biometric_bridge.h"
   "${LIBDIR}/libvellumkeep-bridge${SHARED_SUFFIX}"
@@ -110,19 +116,20 @@ endif()
 if(BACKENDS_MODULE)
   execute_process(
     COMMAND ${CMAKE_COMMAND} -E env "LD_PRELOAD=${BRIDGE_PROBE}" VK_PROBE_SERVICE=com.example.install-test
-      "DBUS_SESSION_BUS_ADDRESS=unix:path=${WORK_DIR}/no-bus" "${PREFIX}/${BINDIR}/vellumkeep-native"
+      "DBUS_SESSION_BUS_ADDRESS=unix:path=${WORK_DIR}/no-bus" "${PREFIX}/${host}"
     INPUT_FILE /dev/null RESULT_VARIABLE code OUTPUT_VARIABLE out ERROR_VARIABLE err)
   if(NOT code EQUAL 0 OR NOT err MATCHES "probe: backends mapped after 1\n" OR err MATCHES "unavailable")
     fail("the installed host did not open its backends module (${code}):\n${err}")
   endif()
 endif()
 
-# The installed installer registers the installed host.
+# The installed installer registers the installed host (inside its bundle
+# on macOS) without being told where it is.
 set(home "${WORK_DIR}/home")
 set(manifest "${home}/.config/chromium/NativeMessagingHosts/com.tarnwick.vellumkeep.json")
 run("${PREFIX}/${BINDIR}/vk-install-host-manifest" install --browser=chromium --os=linux
     "--home=${home}" --allowed-origin=chrome-extension://abcdefghijklmnopabcdefghijklmnop/)
-file(REAL_PATH "${PREFIX}/${BINDIR}/vellumkeep-native" installed_host)
+file(REAL_PATH "${PREFIX}/${host}" installed_host)
 if(NOT run_output STREQUAL "using the host of this installation: ${installed_host}\nwrote ${manifest}\n")
   fail("installer printed `${run_output}`")
 endif()

@@ -1,11 +1,15 @@
 #!/usr/bin/env python3
-"""Compiles every file of the macOS build for both Mac architectures, syntax only.
+"""Compiles every file of the macOS build for both Mac architectures, and links the product.
 
-Configures the tree for Darwin with darwin.toolchain.cmake (so CMake's
-if(APPLE) branches choose the sources), then runs clang over every entry of
-the resulting compile_commands.json once per target triple, with
--fsyntax-only and the build's own flags (warnings are errors). Files added to
-any target later are checked without touching this script.
+First link_check.py builds the host and the bridge library for real, for
+arm64 and x86_64, links them with ld64.lld against the SDK's stubs and
+checks the result. Then this script configures a tree for Darwin with
+darwin.toolchain.cmake (so CMake's if(APPLE) branches choose the sources)
+and runs clang over every other entry of the resulting
+compile_commands.json once per target triple, with -fsyntax-only and the
+build's own flags (warnings are errors): the files the link stage compiled
+were compiled with the same flags already. Files added to any target later
+are checked without touching this script.
 
 Headers with Apple branches (__APPLE__, __OBJC__, objc_arc) are compiled on
 their own as well, as C++ and as Objective-C++ under ARC, since a header
@@ -13,9 +17,10 @@ may be valid in one and not the other. Objective-C++ sources are also read
 for comparisons of a BOOL with YES, which are wrong on Intel Macs (BOOL is a
 signed char there: any non-zero value is true, not only YES).
 
-Usage: tools/macos/compile_check.py [--build-dir DIR] [--jobs N] [FILE...]
-Only entries whose source path ends with one of the FILEs are checked when
-some are given. Exit status 0 when every file compiles cleanly, 1 otherwise.
+Usage: tools/macos/compile_check.py [--build-dir DIR] [--link-dir DIR] [--jobs N] [FILE...]
+Only entries whose source path ends with one of the FILEs are checked, with
+the syntax-only pass and no link stage, when some are given. Exit status 0
+when everything compiles (and links) cleanly, 1 otherwise.
 """
 
 import argparse
@@ -27,6 +32,8 @@ import shlex
 import subprocess
 import sys
 import time
+
+import link_check
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE_DIR = os.path.dirname(os.path.dirname(HERE))
@@ -99,6 +106,45 @@ def bool_comparisons():
     return found
 
 
+# Code the real SDK rejects or warns about must fail here too: each case is
+# compiled against the stubs and must fail with its diagnostic. Proves the
+# markings that make the stubs as strict as Apple's headers are in force.
+MUST_FAIL = (
+    ("c++", "#include <CoreFoundation/CoreFoundation.h>\nvoid f() { CFRelease(NULL); }",
+     "null passed to a callee that requires a non-null argument"),
+    ("c++", "#include <Security/Security.h>\nOSStatus f() { return SecItemDelete(NULL); }",
+     "null passed to a callee that requires a non-null argument"),
+    ("c++", "#include <dispatch/dispatch.h>\n"
+            "long f() { return dispatch_semaphore_wait(nullptr, DISPATCH_TIME_FOREVER); }",
+     "null passed to a callee that requires a non-null argument"),
+    ("c++", "#include <dispatch/dispatch.h>\nvoid f() { dispatch_time(DISPATCH_TIME_NOW, 1); }",
+     "ignoring return value"),
+    ("c++", "#include <unistd.h>\nint f(char *b) { return getentropy(b, 4); }",
+     "use of undeclared identifier 'getentropy'"),
+    ("objective-c++", "#import <Foundation/Foundation.h>\nstruct Rect { int x; };",
+     "redefinition of 'Rect'"),
+    ("objective-c++", "#import <LocalAuthentication/LocalAuthentication.h>\n"
+                      "constexpr int kLAErrorUserCancel = 2;",
+     "expected unqualified-id"),
+)
+
+
+def must_fail_failures():
+    """The MUST_FAIL cases that compiled, or failed for another reason."""
+    found = []
+    for language, code, diagnostic in MUST_FAIL:
+        for triple in TRIPLES:
+            command = ["clang++-14", "--target=" + triple, "-isysroot", os.path.join(HERE, "sdk"),
+                       "-stdlib=libc++", "-std=c++20", "-fsyntax-only", "-Werror", "-x", language]
+            if language.startswith("objective-c"):
+                command += ["-fobjc-arc", "-fblocks"]
+            done = subprocess.run(command + ["-"], input=code, capture_output=True, text=True)
+            if done.returncode == 0 or diagnostic not in done.stderr:
+                found.append(f"[{triple}] expected \"{diagnostic}\" from:\n{code}\n"
+                             f"got (exit {done.returncode}):\n{done.stderr}")
+    return found
+
+
 def syntax_command(entry, triple, shim):
     """The entry's own command for one architecture, checking syntax only."""
     args = entry["arguments"] if "arguments" in entry else shlex.split(entry["command"])
@@ -137,17 +183,24 @@ def check(entry, triple, shim):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build-dir", default=os.path.join(SOURCE_DIR, "build", "macos-check"))
+    parser.add_argument("--link-dir", default=os.path.join(SOURCE_DIR, "build", "macos-link"))
     parser.add_argument("--jobs", type=int, default=os.cpu_count() or 2)
     parser.add_argument("files", nargs="*")
     options = parser.parse_args()
     options.build_dir = os.path.abspath(options.build_dir)
 
     started = time.monotonic()
+    link_failure, linked = None, set()
+    if not options.files:
+        link_failure, linked = link_check.link_product(os.path.abspath(options.link_dir),
+                                                       options.jobs)
+        if link_failure:
+            print(f"macOS link check failed: {link_failure}", file=sys.stderr)
     configure(options.build_dir)
     shim = third_party_dir(options.build_dir)
     with open(os.path.join(options.build_dir, "compile_commands.json")) as f:
         entries = json.load(f)
-    entries += header_entries(entries)
+    entries = [e for e in entries if e["file"] not in linked] + header_entries(entries)
     if options.files:
         entries = [e for e in entries if any(e["file"].endswith(name) for name in options.files)]
     if not entries:
@@ -157,7 +210,10 @@ def main():
     comparisons = bool_comparisons()
     for finding in comparisons:
         print(finding, file=sys.stderr)
-    failures = len(comparisons)
+    lenient = [] if options.files else must_fail_failures()
+    for finding in lenient:
+        print(f"--- the stubs accept what the SDK rejects: {finding}", file=sys.stderr)
+    failures = len(comparisons) + len(lenient) + (1 if link_failure else 0)
     with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, options.jobs)) as pool:
         jobs = [pool.submit(check, e, t, shim) for e in entries for t in TRIPLES]
         for job in jobs:
@@ -168,13 +224,15 @@ def main():
                 print(shlex.join(command), file=sys.stderr)
                 print(errors, end="", file=sys.stderr)
     seconds = time.monotonic() - started
-    files = len({e["file"] for e in entries})
+    files = len({e["file"] for e in entries} | linked)
     if failures:
         print(f"macOS compile check: {failures} failures ({len(jobs)} compilations)",
               file=sys.stderr)
         return 1
     print(f"macOS compile check: {files} files x {len(TRIPLES)} architectures clean "
-          f"in {seconds:.0f} s")
+          f"({len(linked)} compiled for real), in {seconds:.0f} s")
+    if linked:
+        print(f"macOS link check: {link_check.SUMMARY}")
     return 0
 
 

@@ -1,4 +1,7 @@
 /* <dirent.h> of macOS (64-bit inodes: d_namlen and a 1024-byte d_name).
+ * On Intel Macs the calls that take a DIR or fill a struct dirent have
+ * $INODE64 names, as the stat calls do (sys/_types.h); which of them do is
+ * not on the pages (unsure for rewinddir, seekdir and telldir).
  * Follows: the directory(3) and dir(5) manual pages of macOS. */
 #ifndef VK_SDK_DIRENT_H
 #define VK_SDK_DIRENT_H
@@ -31,16 +34,16 @@ extern "C" {
 #endif
 int closedir(DIR *dirp);
 int dirfd(DIR *dirp);
-DIR *fdopendir(int fd);
-DIR *opendir(const char *filename);
-struct dirent *readdir(DIR *dirp);
-int readdir_r(DIR *dirp, struct dirent *entry, struct dirent **result);
-void rewinddir(DIR *dirp);
-void seekdir(DIR *dirp, long loc);
-long telldir(DIR *dirp);
-int alphasort(const struct dirent **d1, const struct dirent **d2);
+DIR *fdopendir(int fd) __DARWIN_INODE64(fdopendir);
+DIR *opendir(const char *filename) __DARWIN_INODE64(opendir);
+struct dirent *readdir(DIR *dirp) __DARWIN_INODE64(readdir);
+int readdir_r(DIR *dirp, struct dirent *entry, struct dirent **result) __DARWIN_INODE64(readdir_r);
+void rewinddir(DIR *dirp) __DARWIN_INODE64(rewinddir);
+void seekdir(DIR *dirp, long loc) __DARWIN_INODE64(seekdir);
+long telldir(DIR *dirp) __DARWIN_INODE64(telldir);
+int alphasort(const struct dirent **d1, const struct dirent **d2) __DARWIN_INODE64(alphasort);
 int scandir(const char *dirname, struct dirent ***namelist, int (*select)(const struct dirent *),
-            int (*compar)(const struct dirent **, const struct dirent **));
+            int (*compar)(const struct dirent **, const struct dirent **)) __DARWIN_INODE64(scandir);
 #ifdef __cplusplus
 }
 #endif

@@ -1,7 +1,7 @@
 /* <unistd.h> of macOS. No pipe2, dup3 or getresuid; getpeereid, issetugid
  * and the BSD group calls are here. The _SC_ numbers are macOS's.
  * Follows: the manual pages of macOS for each call (pipe(2), getpeereid(3),
- * sysconf(3), getentropy(2), getgrouplist(3)). */
+ * sysconf(3), getgrouplist(3)). getentropy is in <sys/random.h> only. */
 #ifndef VK_SDK_UNISTD_H
 #define VK_SDK_UNISTD_H
 
@@ -131,7 +131,6 @@ ssize_t write(int fildes, const void *buf, size_t nbyte);
 /* BSD and macOS */
 int getpeereid(int socket, uid_t *euid, gid_t *egid);
 int issetugid(void);
-int getentropy(void *buffer, size_t size);
 int getgrouplist(const char *name, int basegid, int *groups, int *ngroups);
 int initgroups(const char *name, int basegid);
 int setgroups(int ngroups, const gid_t *gidset);

@@ -8,6 +8,16 @@
 #include <stddef.h>
 #include <stdint.h>
 
+/* Intel Macs keep the 32-bit-inode struct stat and struct dirent under the
+ * plain names of the calls that fill them; the 64-bit-inode forms declared
+ * here are bound by the names with the $INODE64 suffix (stat(2), "64-bit
+ * inode"). Apple silicon has only the 64-bit forms, under the plain names. */
+#if defined(__x86_64__)
+#define __DARWIN_INODE64(sym) __asm("_" #sym "$INODE64")
+#else
+#define __DARWIN_INODE64(sym)
+#endif
+
 typedef signed char __int8_t;
 typedef unsigned char __uint8_t;
 typedef short __int16_t;

@@ -71,14 +71,14 @@ extern "C" {
 int chmod(const char *path, mode_t mode);
 int fchmod(int fildes, mode_t mode);
 int fchmodat(int fd, const char *path, mode_t mode, int flag);
-int fstat(int fildes, struct stat *buf);
-int fstatat(int fd, const char *path, struct stat *buf, int flag);
-int lstat(const char *path, struct stat *buf);
+int fstat(int fildes, struct stat *buf) __DARWIN_INODE64(fstat);
+int fstatat(int fd, const char *path, struct stat *buf, int flag) __DARWIN_INODE64(fstatat);
+int lstat(const char *path, struct stat *buf) __DARWIN_INODE64(lstat);
 int mkdir(const char *path, mode_t mode);
 int mkdirat(int fd, const char *path, mode_t mode);
 int mkfifo(const char *path, mode_t mode);
 int mknod(const char *path, mode_t mode, dev_t dev);
-int stat(const char *path, struct stat *buf);
+int stat(const char *path, struct stat *buf) __DARWIN_INODE64(stat);
 mode_t umask(mode_t cmask);
 int futimens(int fd, const struct timespec times[2]);
 int utimensat(int fd, const char *path, const struct timespec times[2], int flag);

@@ -25,6 +25,15 @@
 #define CF_CONSUMED __attribute__((cf_consumed))
 #define CF_ENUM(_type, _name) enum _name : _type _name; enum _name : _type
 #define CF_INLINE static __inline__ __attribute__((always_inline))
+#define CF_ASSUME_NONNULL_BEGIN _Pragma("clang assume_nonnull begin")
+#define CF_ASSUME_NONNULL_END _Pragma("clang assume_nonnull end")
+
+#if !defined(TRUE)
+#define TRUE 1
+#endif
+#if !defined(FALSE)
+#define FALSE 0
+#endif
 
 #ifdef __cplusplus
 extern "C" {
@@ -53,8 +62,15 @@ extern const CFAllocatorRef kCFAllocatorDefault;
 extern const CFBooleanRef kCFBooleanTrue;
 extern const CFBooleanRef kCFBooleanFalse;
 
+/* Nullability as the pages give it: CFRetain and CFRelease take a value
+ * that "must not be NULL" (.../corefoundation/1521269-cfretain); the
+ * CFData, CFString and CFDictionary calls are not audited (Swift imports
+ * them with implicitly unwrapped optionals), so they carry no marking, as
+ * in Apple's headers. */
+CF_ASSUME_NONNULL_BEGIN
 CFTypeRef CFRetain(CFTypeRef cf);
 void CFRelease(CFTypeRef cf);
+CF_ASSUME_NONNULL_END
 CFTypeID CFGetTypeID(CFTypeRef cf);
 CFTypeID CFDataGetTypeID(void);
 CFTypeID CFStringGetTypeID(void);

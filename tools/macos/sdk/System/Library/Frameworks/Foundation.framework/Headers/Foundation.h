@@ -24,6 +24,21 @@
 #define NS_ASSUME_NONNULL_END _Pragma("clang assume_nonnull end")
 #define NS_RETURNS_RETAINED __attribute__((ns_returns_retained))
 #define NS_RETURNS_INNER_POINTER __attribute__((objc_returns_inner_pointer))
+#define FOUNDATION_EXPORT extern
+
+/* NSObjCRuntime's function-like macros: a name of ours spelt MIN, MAX or
+ * ABS is rewritten on a Mac, so it is here too.
+ * Follows: developer.apple.com/documentation/foundation/min,
+ * .../foundation/max and .../foundation/abs. */
+#if !defined(MIN)
+#define MIN(A, B) ((A) < (B) ? (A) : (B))
+#endif
+#if !defined(MAX)
+#define MAX(A, B) ((A) > (B) ? (A) : (B))
+#endif
+#if !defined(ABS)
+#define ABS(A) ((A) < 0 ? (-(A)) : (A))
+#endif
 
 typedef long NSInteger;
 typedef unsigned long NSUInteger;

@@ -5,7 +5,9 @@
  * .../security/1395547-secitemdelete, .../security/item_class_keys_and_values,
  * .../security/item_attribute_keys_and_values, .../security/item_return_result_keys,
  * .../security/search_attribute_keys_and_values and
- * .../security/1542001-security_framework_result_codes. */
+ * .../security/1542001-security_framework_result_codes.
+ * The SecItem calls are audited for nullability: every dictionary is
+ * non-null and only the result pointer may be NULL. */
 #ifndef VK_SDK_SECURITY_H
 #define VK_SDK_SECURITY_H
 
@@ -64,13 +66,16 @@ extern const CFStringRef kSecUseDataProtectionKeychain
     __attribute__((availability(macos, introduced = 10.15)));
 extern const CFStringRef kSecUseAuthenticationContext;
 
-OSStatus SecItemAdd(CFDictionaryRef attributes, CFTypeRef *_Nullable CF_RETURNS_RETAINED result);
+CF_ASSUME_NONNULL_BEGIN
+OSStatus SecItemAdd(CFDictionaryRef attributes,
+                    CFTypeRef _Nullable *_Nullable CF_RETURNS_RETAINED result);
 OSStatus SecItemCopyMatching(CFDictionaryRef query,
-                             CFTypeRef *_Nullable CF_RETURNS_RETAINED result);
+                             CFTypeRef _Nullable *_Nullable CF_RETURNS_RETAINED result);
 OSStatus SecItemUpdate(CFDictionaryRef query, CFDictionaryRef attributesToUpdate);
 OSStatus SecItemDelete(CFDictionaryRef query);
 CFStringRef _Nullable SecCopyErrorMessageString(OSStatus status, void *_Nullable reserved)
     CF_RETURNS_RETAINED;
+CF_ASSUME_NONNULL_END
 
 #ifdef __cplusplus
 }
