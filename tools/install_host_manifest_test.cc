@@ -1275,7 +1275,7 @@ TEST_F(InstallerTest, AnAppBundleStandsForItsExecutable) {
   EXPECT_NE(read_file(chrome / kFile).find("\"path\":\"" + executable.string() + "\""),
             std::string::npos);
 
-  std::ofstream(chrome / kFile) << "{\"path\":\"" + bundle.string() + "\"}";
+  std::ofstream(chrome / kFile) << "{\"allowed_origins\":[\"" + kOrigin + "\"],\"path\":\"" + bundle.string() + "\"}";
   EXPECT_EQ(run(base_args("list", "macos")).out,
             "chrome user " + (chrome / kFile).string() + " -> " + bundle.string() +
                 " (a bundle: name its executable " + executable.string() + ")\n");
