@@ -71,7 +71,7 @@ int unsetenv(const char *name);
 int putenv(char *string);
 int mkstemp(char *path);
 char *mkdtemp(char *path);
-char *realpath(const char *file_name, char *resolved_name);
+char *realpath(const char *file_name, char *resolved_name) __DARWIN_EXTSN(realpath);
 int rand_r(unsigned *seed);
 long random(void);
 void srandom(unsigned seed);

@@ -18,6 +18,13 @@
 #define __DARWIN_INODE64(sym)
 #endif
 
+/* Calls whose POSIX-conforming form with Darwin's extensions is bound by a
+ * suffixed name on both architectures; the plain name is the legacy form
+ * (realpath(3): a C program links _realpath$DARWIN_EXTSN, and the legacy
+ * realpath has been seen failing where it does not). Unsure: no Apple page
+ * lists the suffixed names. */
+#define __DARWIN_EXTSN(sym) __asm("_" #sym "$DARWIN_EXTSN")
+
 typedef signed char __int8_t;
 typedef unsigned char __uint8_t;
 typedef short __int16_t;
