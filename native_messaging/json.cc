@@ -87,52 +87,9 @@ void append_decoded(const char* p, const char* end, std::string& out) {
       return;
     }
     out.append(p, slash);
-    p = slash + 2;
-    switch (slash[1]) {
-      case 'b': out += '\b'; break;
-      case 'f': out += '\f'; break;
-      case 'n': out += '\n'; break;
-      case 'r': out += '\r'; break;
-      case 't': out += '\t'; break;
-      case 'u':  // only \u00XX, for the other control characters
-        out += static_cast<char>((kHexValues.value[bytes(slash)[4]] << 4) | kHexValues.value[bytes(slash)[5]]);
-        p = slash + 6;
-        break;
-      default:  // '"' or '\\'
-        out += slash[1];
-        break;
-    }
+    p = slash;
+    out += static_cast<char>(json_detail::next_content_byte(p));
   }
-}
-
-// Byte order of two keys given as compact string content. Only escaped
-// keys need decoding, and they are rare.
-int compare_keys(std::string_view a, std::string_view b) {
-  if (a.find('\\') == std::string_view::npos && b.find('\\') == std::string_view::npos) return a.compare(b);
-  std::string x;
-  std::string y;
-  append_decoded(a.data(), a.data() + a.size(), x);
-  append_decoded(b.data(), b.data() + b.size(), y);
-  return x.compare(y);
-}
-
-// The first eight bytes of `key` as a big-endian number, zero-padded:
-// ordered as the keys are wherever it differs.
-std::uint64_t key_prefix(std::string_view key) {
-  const std::size_t n = std::min<std::size_t>(key.size(), 8);
-  std::uint64_t prefix = 0;
-  for (std::size_t i = 0; i < n; ++i) prefix = (prefix << 8) | static_cast<Byte>(key[i]);
-  // Assembled in a register: partial stores then one load would stall.
-  if (n == 0 || n == 8) return prefix;
-  return prefix << (8 * (8 - n));
-}
-
-// The same for compact string content, decoded first when escaped.
-std::uint64_t compact_key_prefix(std::string_view content) {
-  if (content.find('\\') == std::string_view::npos) return key_prefix(content);
-  std::string decoded;
-  append_decoded(content.data(), content.data() + content.size(), decoded);
-  return key_prefix(decoded);
 }
 
 // Bytes that the quoted, escaped form of `s` takes.
@@ -357,7 +314,7 @@ std::optional<JsonValue> JsonValue::member(std::string_view key) const {
   append_quoted(key, escaped);
   const std::string_view wanted = std::string_view(escaped).substr(1, escaped.size() - 2);
   for_each_member(text_, [&](const CompactMember& m) {
-    const int order = compare_keys(key_content(m), wanted);
+    const int order = json_detail::compare_compact_content(key_content(m), wanted);
     if (order == 0) found = JsonValue(CompactText{}, std::string(m.value, m.value_end));
     return order < 0;  // keys are sorted: past `key`, it is absent
   });
@@ -1061,7 +1018,7 @@ class JsonParser {
         bool escaped = false;
         if (!parse_string(escaped)) return false;
         const std::string_view content_text(reinterpret_cast<const char*>(base_) + key + 1, written() - key - 2);
-        marks_.push_back({key, written() - 1, escaped ? compact_key_prefix(content_text) : plain_key_prefix(content_text)});
+        marks_.push_back({key, written() - 1, escaped ? json_detail::compact_key_prefix(content_text) : plain_key_prefix(content_text)});
         skip_whitespace();
         if (cur_ == end_) return fail_at_end(kEofObject);
         if (*cur_ != ':') return fail(kExpectedColon, cur_ + 1);
@@ -1092,7 +1049,7 @@ class JsonParser {
   // buffer holds eight bytes from its start.
   std::uint64_t plain_key_prefix(std::string_view key) const {
     const auto* first = reinterpret_cast<const Byte*>(key.data());
-    if (end_ - first < 8) return key_prefix(key);
+    if (end_ - first < 8) return json_detail::key_prefix(key);
     std::uint64_t word = json_detail::load8(first);
     if constexpr (std::endian::native == std::endian::little) {
       // To big-endian order (compilers make this one instruction).
@@ -1112,7 +1069,7 @@ class JsonParser {
   // settle that without a call.
   bool key_less(const MemberMark& x, const MemberMark& y) const {
     if (x.prefix != y.prefix) return x.prefix < y.prefix;
-    return compare_keys(key_of(x), key_of(y)) < 0;
+    return json_detail::compare_compact_content(key_of(x), key_of(y)) < 0;
   }
 
   // Puts the members written since mark `base` (the object's text begins
@@ -1131,7 +1088,7 @@ class JsonParser {
     for (std::size_t i = 0; i < n; ++i) order_[i] = {m[i].prefix, i};
     auto less = [this, m](const SortKey& a, const SortKey& b) {
       if (a.prefix != b.prefix) return a.prefix < b.prefix;
-      return compare_keys(key_of(m[a.index]), key_of(m[b.index])) < 0;
+      return json_detail::compare_compact_content(key_of(m[a.index]), key_of(m[b.index])) < 0;
     };
     if (n <= 16) {
       // Insertion sort is stable and cheap for the usual small object.
@@ -1223,7 +1180,7 @@ void serialize_json_with_string_member_to(const JsonValue& value, std::string_vi
   const char* resume_at = insert_at;
   bool before_member = false;
   for_each_member(t, [&](const CompactMember& m) {
-    const int order = compare_keys(key_content(m), wanted);
+    const int order = json_detail::compare_compact_content(key_content(m), wanted);
     if (order < 0) return true;
     insert_at = m.key;
     resume_at = order == 0 ? m.value_end : m.key;

@@ -1,11 +1,15 @@
-// Byte-level string scanning shared by the JSON reader and writer: runs of
-// bytes that need no attention, UTF-8 sequences, and the written escapes.
+// Strings at the byte level, shared by the parser, the constructors and the
+// readers of compact text: runs of bytes that need no attention, UTF-8, the
+// escapes written, and compact string content read back (decoding one
+// character, ordering keys) without decoding it aside.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace vk::json_detail {
 
@@ -210,6 +214,113 @@ inline char* write_escaped(char* w, const char* p, const char* end) {
     std::memcpy(w, e.text, sizeof e.text);
     w += e.length;
   }
+}
+
+// ---------------------------------------------------------------------------
+// Compact string content: the bytes between the quotation marks of a string
+// as this library writes it. Each character has exactly one written form
+// there, and each escape stands for one byte: a backslash and one byte, or
+// \u00 and two lower-case hexadecimal digits.
+
+inline constexpr Byte hex_digit_value(Byte c) { return static_cast<Byte>(c <= '9' ? c - '0' : c - 'a' + 10); }
+
+// The byte that the written form at `p` stands for; advances `p` past it.
+inline Byte next_content_byte(const char*& p) {
+  const auto c = static_cast<Byte>(p[0]);
+  if (c != '\\') {
+    ++p;
+    return c;
+  }
+  const auto e = static_cast<Byte>(p[1]);
+  p += 2;
+  switch (e) {
+    case 'b': return '\b';
+    case 'f': return '\f';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    case 't': return '\t';
+    case 'u':
+      p += 4;
+      return static_cast<Byte>((hex_digit_value(static_cast<Byte>(p[-2])) << 4) |
+                               hex_digit_value(static_cast<Byte>(p[-1])));
+    default:  // '"' or '\\'
+      return e;
+  }
+}
+
+// Where [a, a + n) and [b, b + n) first differ; n when they do not.
+inline std::size_t first_difference(const char* a, const char* b, std::size_t n) {
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; n - i >= 8; i += 8) {
+      const std::uint64_t x = load8(a + i) ^ load8(b + i);
+      if (x != 0) return i + static_cast<std::size_t>(std::countr_zero(x) >> 3);
+    }
+  }
+  while (i != n && a[i] == b[i]) ++i;
+  return i;
+}
+
+// Byte order of the characters of two compact contents, the order of
+// object keys. Nothing is decoded aside: where the written forms first
+// differ, the characters there differ (one form per character), and only
+// that character of each side is decoded.
+inline int compare_compact_content(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  const std::size_t i = first_difference(a.data(), b.data(), n);
+  if (i == n) return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+  // Byte i may lie inside an escape that both sides begin alike: the
+  // characters to compare start where it starts. The escapes before it are
+  // the same on both sides, so one side's tell where they end.
+  std::size_t start = 0;
+  for (;;) {
+    const auto* slash = static_cast<const char*>(std::memchr(a.data() + start, '\\', i - start));
+    if (slash == nullptr) {
+      start = i;
+      break;
+    }
+    const auto at = static_cast<std::size_t>(slash - a.data());
+    const std::size_t length = a[at + 1] == 'u' ? 6 : 2;
+    if (at + length > i) {
+      start = at;
+      break;
+    }
+    start = at + length;
+  }
+  const char* p = a.data() + start;
+  const char* q = b.data() + start;
+  const char* const a_end = a.data() + a.size();
+  const char* const b_end = b.data() + b.size();
+  // One step settles it in compact text; the loop only keeps the order
+  // right for content written otherwise.
+  while (p != a_end && q != b_end) {
+    const Byte x = next_content_byte(p);
+    const Byte y = next_content_byte(q);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return (p != a_end) - (q != b_end);
+}
+
+// The first eight bytes of `key` as a big-endian number, zero-padded:
+// ordered as the keys are wherever it differs.
+inline std::uint64_t key_prefix(std::string_view key) {
+  const std::size_t n = std::min<std::size_t>(key.size(), 8);
+  std::uint64_t prefix = 0;
+  for (std::size_t i = 0; i < n; ++i) prefix = (prefix << 8) | static_cast<Byte>(key[i]);
+  // Assembled in a register: partial stores then one load would stall.
+  if (n == 0 || n == 8) return prefix;
+  return prefix << (8 * (8 - n));
+}
+
+// The same for compact string content, decoded as it is read.
+inline std::uint64_t compact_key_prefix(std::string_view content) {
+  if (content.find('\\') == std::string_view::npos) return key_prefix(content);
+  const char* p = content.data();
+  const char* const end = p + content.size();
+  std::uint64_t prefix = 0;
+  int n = 0;
+  for (; n < 8 && p != end; ++n) prefix = (prefix << 8) | next_content_byte(p);
+  return n == 8 ? prefix : prefix << (8 * (8 - n));
 }
 
 }  // namespace vk::json_detail

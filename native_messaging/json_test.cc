@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -9,10 +10,42 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "native_messaging/json_numbers.h"
+#include "native_messaging/json_strings.h"
+
+// Every allocation of this test program is counted, so that a test can show
+// an operation makes none.
+namespace {
+std::atomic<std::size_t> allocations{0};
+}  // namespace
+
+void* operator new(std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) { return ::operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(n == 0 ? 1 : n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t& tag) noexcept { return ::operator new(n, tag); }
+// g++ takes these replacements for mismatched calls of free.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace vk {
 namespace {
@@ -529,6 +562,62 @@ TEST(JsonParse, EscapedKeysSortAndMergeByTheirCharacters) {
       {R"({"\b":1,"\u0008":2})", R"({"\b":2})"},
       {R"({"\/x":1,"/x":2,"\u00e9":3,"\u00E9":4})", "{\"/x\":2,\"\xC3\xA9\":4}"},
   });
+}
+
+// Each key pair is given as JSON string content, escapes written any way
+// the parser accepts; the reference order is that of the parser's decoded
+// bytes. Compared as the compact text holds them, keys must order the same
+// way, and without decoding aside (no allocation, whatever their length):
+// directly, when an object is sorted, and when a member is looked up.
+TEST(JsonKeyOrder, EscapedKeysOrderByTheirDecodedBytesWithoutAllocating) {
+  const std::pair<std::string, std::string> pairs[] = {
+      {R"(abcdefgh\n)", R"(abcdefghA)"},
+      {R"(\\)", R"(\")"},
+      {R"(\u0001)", R"(\n)"},
+      {R"(\u001F)", R"( )"},
+      {R"(\u00e9)", R"(z)"},
+      {R"(\u00e9)", R"(\u00E8)"},
+      {R"(\u0000)", R"()"},
+      {R"(same prefix long enough\tX)", R"(same prefix long enough\u0009X)"},
+      {R"(same prefix long enough\t)", R"(same prefix long enough\tY)"},
+      {R"(same prefix long enough\b)", R"(same prefix long enough\f)"},
+      {R"(long shared head \u0001\u0002)", R"(long shared head \u0001\u0003)"},
+      {R"(long shared head \u001f tail)", R"(long shared head \\ tail)"},
+      {R"(long shared head \u001f tail)", R"(long shared head \u001e tail)"},
+      {R"(\\\\\\x and more text)", R"(\\\\\\ and more text)"},
+      {R"(\n\t\r\b\f\"\\ab then more)", R"(\n\t\r\b\f\"\\ac then more)"},
+      {R"(\/x long enough to leave SSO)", R"(/x long enough to leave SSO)"},
+      {R"(\u0041b long enough to leave SSO)", R"(Ab long enough to leave SSO)"},
+      {R"(emoji long enough key \uD83D\uDE00)", "emoji long enough key \xF0\x9F\x98\x80"},
+      {R"(del long enough key \u007f)", R"(del long enough key \u001f)"},
+      {"caf\xC3\xA9 long enough key \\n", R"(caf\u00e9 long enough key \t)"},
+  };
+  const auto sign = [](int order) { return (order > 0) - (order < 0); };
+  for (const auto& [a, b] : pairs) {
+    const std::string context = a + " | " + b;
+    const std::string decoded_a = parse_ok("\"" + a + "\"").as_string().value();
+    const std::string decoded_b = parse_ok("\"" + b + "\"").as_string().value();
+    const int expected = sign(decoded_a.compare(decoded_b));
+    const std::string quoted_a = serialize_json(parse_ok("\"" + a + "\""));
+    const std::string quoted_b = serialize_json(parse_ok("\"" + b + "\""));
+    const std::string_view compact_a = std::string_view(quoted_a).substr(1, quoted_a.size() - 2);
+    const std::string_view compact_b = std::string_view(quoted_b).substr(1, quoted_b.size() - 2);
+
+    const std::size_t before = allocations.load();
+    const int forward = json_detail::compare_compact_content(compact_a, compact_b);
+    const int backward = json_detail::compare_compact_content(compact_b, compact_a);
+    EXPECT_EQ(allocations.load() - before, 0u) << context;
+    EXPECT_EQ(sign(forward), expected) << context;
+    EXPECT_EQ(sign(backward), -expected) << context;
+
+    const std::string sorted = expected < 0    ? "{" + quoted_a + ":1," + quoted_b + ":2}"
+                               : expected > 0 ? "{" + quoted_b + ":2," + quoted_a + ":1}"
+                                              : "{" + quoted_b + ":2}";
+    const JsonValue object = parse_ok("{\"" + a + "\":1,\"" + b + "\":2}");
+    EXPECT_EQ(serialize_json(object), sorted) << context;
+    EXPECT_EQ(object.member(decoded_a), JsonValue(std::uint64_t{expected == 0 ? 2u : 1u})) << context;
+    EXPECT_EQ(object.member(decoded_b), JsonValue(std::uint64_t{2})) << context;
+  }
 }
 
 // Unsorted objects inside unsorted objects, with duplicates whose values
