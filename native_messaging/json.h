@@ -4,9 +4,10 @@
 // A JsonValue holds its compact text, the bytes serialize_json writes:
 // object keys unique and in byte order, numbers and strings in their written
 // forms. Parsing turns the input into that text in one pass, in the input's
-// own buffer, without building a tree; writing is a copy. Reading a member or
-// an element walks the text, which costs little for the few values the relay
-// looks into.
+// own buffer, without building a tree and without an allocation per value;
+// writing is a copy. Reading a member or an element walks the text, which
+// costs little for the few values the relay looks into. (json.cc begins
+// with a map of the engine's files.)
 #pragma once
 
 #include <cstdint>
@@ -141,9 +142,21 @@ struct JsonParseError {
 // Parses `text` as exactly one JSON value.
 Result<JsonValue, JsonParseError> parse_json(std::string_view text);
 inline Result<JsonValue, JsonParseError> parse_json(const char* text) { return parse_json(std::string_view(text)); }
-// The same, reusing `text`'s buffer for the value: nothing else of that size
-// is allocated.
+// The same, rewriting `text`'s buffer into the value's text. Doubles can be
+// written longer than they were read (1e15 becomes 1000000000000000.0); with
+// the capacity json_parse_capacity(text.size()) the buffer rarely has to
+// grow for them. Besides it, the parser allocates for objects only: 24 bytes
+// a member while an object is read (in a vector that grows by doubling),
+// and to sort an object whose members arrive out of key order, a copy of
+// that object's text and 24 bytes a member more. For an object of 768,897
+// bytes and 21,161 members that is 2.65 MB in allocations of 100 KB or more
+// when its members arrive unsorted, 1.38 MB when they arrive sorted. Arrays
+// and scalars need none of it.
 Result<JsonValue, JsonParseError> parse_json(std::string&& text);
+
+// The capacity to give a buffer of `size` bytes of JSON text handed to
+// parse_json(std::string&&).
+constexpr std::size_t json_parse_capacity(std::size_t size) { return size + size / 32 + 64; }
 
 // The compact text of `value`.
 std::string serialize_json(const JsonValue& value);

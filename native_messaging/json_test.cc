@@ -704,6 +704,46 @@ TEST(JsonValueText, SettingAStringMember) {
   }
 }
 
+// The in-place rewrite at the edges of the conditions it relies on (stated
+// on JsonParser and checked there in debug and sanitizer builds): numbers
+// outgrowing their text in a buffer with no room to spare, short tokens
+// within a block's length of the end, escapes shrinking up to the end,
+// unsorted objects with escaped keys inside unsorted objects, and an error
+// after the input has moved. Each input is parsed from a buffer of its own
+// size, from one of json_parse_capacity, and from a copy.
+TEST(JsonParse, InPlaceRewriteAtTheEdgesOfItsConditions) {
+  std::string lengthened = "[";
+  std::string lengthened_written = "[";
+  for (int i = 0; i < 300; ++i) {
+    lengthened += "1e15,-1E2,";
+    lengthened_written += "1000000000000000.0,-100.0,";
+  }
+  const std::vector<Case> cases = {
+      {"1e15", "1000000000000000.0"},
+      {"[1e15]", "[1000000000000000.0]"},
+      {lengthened + "7]", lengthened_written + "7]"},
+      {lengthened + "\n x]", "expected value at line 2 column 2"},
+      {"[true,false,null,-12345678901234]", "[true,false,null,-12345678901234]"},
+      {" [ 1 , 2 ] ", "[1,2]"},
+      {R"("\u00e9\/\n\uD83D\uDE00")", "\"\xC3\xA9/\\n\xF0\x9F\x98\x80\""},
+      {R"({"b\n":{"z":1e15,"a\t":[1E2]},"a\u0000":-0,"a":"\/"})",
+       R"({"a":"/","a\u0000":-0.0,"b\n":{"a\t":[100.0],"z":1000000000000000.0}})"},
+  };
+  const auto in_place = [](std::string text) {
+    auto parsed = parse_json(std::move(text));
+    return parsed ? serialize_json(*parsed) : parsed.error().display();
+  };
+  for (const Case& c : cases) {
+    const std::string context = c.input.substr(0, 40);
+    std::string roomy;
+    roomy.reserve(json_parse_capacity(c.input.size()));
+    roomy = c.input;
+    EXPECT_EQ(in_place(std::string(c.input)), c.expected) << context;
+    EXPECT_EQ(in_place(std::move(roomy)), c.expected) << context;
+    EXPECT_EQ(outcome(c.input), c.expected) << context;
+  }
+}
+
 // The text is written below the input still to be read, at a distance set
 // by whitespace and escapes before it: strings must come out whole at every
 // distance, including those shorter than the word the scanner copies.
