@@ -133,20 +133,46 @@ void append_decoded(const char* p, const char* end, std::string& out) {
 
 // ---------------------------------------------------------------------------
 // Compact text, written: strings quoted and escaped for the constructors,
-// JsonObject's keys and the member editor.
+// JsonObject's keys and the member editor. Text that is not well-formed
+// UTF-8 is repaired as it is written, each ill-formed part replaced by
+// U+FFFD, so that every value holds text the parser accepts.
 
-// Bytes that the quoted, escaped form of `s` takes.
-std::size_t quoted_size(std::string_view s) {
-  std::size_t n = 2 + s.size();
-  for (const char c : s) {
-    const std::uint8_t length = json_detail::kEscapes.entries[static_cast<Byte>(c)].length;
+constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
+
+// Calls run(first, last) for each stretch of `s` that is written as it is
+// (escaped), and bad() for each ill-formed part, written as U+FFFD.
+template <class Run, class Bad>
+void split_for_writing(std::string_view s, Run&& run, Bad&& bad) {
+  const Byte* const p = bytes(s.data());
+  const Byte* const end = p + s.size();
+  if (json_detail::valid_utf8(p, end)) {
+    run(p, end);
+  } else {
+    json_detail::split_ill_formed_utf8(p, end, run, bad);
+  }
+}
+
+// Bytes that [p, end) takes with its escapes.
+std::size_t escaped_size(const Byte* p, const Byte* end) {
+  auto n = static_cast<std::size_t>(end - p);
+  for (; p != end; ++p) {
+    const std::uint8_t length = json_detail::kEscapes.entries[*p].length;
     if (length != 0) n += length - 1u;
   }
   return n;
 }
 
-// Appends `s` quoted and escaped. `out` grows by exactly that, within its
-// capacity when it has 8 bytes more than that free.
+// Bytes that the quoted form of `s` takes, escaped and repaired.
+std::size_t quoted_size(std::string_view s) {
+  std::size_t n = 2;
+  split_for_writing(
+      s, [&n](const Byte* p, const Byte* end) { n += escaped_size(p, end); },
+      [&n] { n += kReplacementCharacter.size(); });
+  return n;
+}
+
+// Appends `s` quoted, escaped and repaired. `out` grows by exactly that,
+// within its capacity when it has 8 bytes more than that free.
 void append_quoted(std::string_view s, std::string& out) {
   const std::size_t start = out.size();
   const std::size_t n = quoted_size(s);
@@ -154,20 +180,43 @@ void append_quoted(std::string_view s, std::string& out) {
   out.resize(start + n + 8);
   char* w = out.data() + start;
   *w++ = '"';
-  w = json_detail::write_escaped(w, s.data(), s.data() + s.size());
+  split_for_writing(
+      s,
+      [&w](const Byte* p, const Byte* end) {
+        w = json_detail::write_escaped(w, reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end));
+      },
+      [&w] {
+        std::memcpy(w, kReplacementCharacter.data(), kReplacementCharacter.size());
+        w += kReplacementCharacter.size();
+      });
   *w++ = '"';
   out.resize(start + n);
+}
+
+// `s` with each ill-formed part replaced by U+FFFD; `s` itself when it has
+// none, in which case `storage` is left alone.
+std::string_view repaired_utf8(std::string_view s, std::string& storage) {
+  if (json_detail::valid_utf8(bytes(s.data()), bytes(s.data() + s.size()))) return s;
+  storage.clear();
+  json_detail::split_ill_formed_utf8(
+      bytes(s.data()), bytes(s.data() + s.size()),
+      [&storage](const Byte* p, const Byte* end) {
+        storage.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p));
+      },
+      [&storage] { storage += kReplacementCharacter; });
+  return storage;
 }
 
 }  // namespace
 
 // ---------------------------------------------------------------------------
 // JsonObject: members sorted by key, for building objects and reading them
-// out.
+// out. Keys are held repaired, as the text written from them will be, so
+// that the written keys stay unique and in order.
 
 namespace {
 
-// Where the member of `key` is or would go.
+// Where the member of `key` (repaired) is or would go.
 template <class Members>
 auto find_member(Members& members, std::string_view key) {
   return std::lower_bound(members.begin(), members.end(), key,
@@ -177,6 +226,8 @@ auto find_member(Members& members, std::string_view key) {
 }  // namespace
 
 const JsonValue* JsonObject::find(std::string_view key) const {
+  std::string storage;
+  key = repaired_utf8(key, storage);
   auto it = find_member(members_, key);
   if (it == members_.end() || it->first != key) return nullptr;
   return &it->second;
@@ -187,6 +238,10 @@ JsonValue* JsonObject::find(std::string_view key) {
 }
 
 void JsonObject::set(std::string key, JsonValue value) {
+  std::string storage;
+  if (const std::string_view repaired = repaired_utf8(key, storage); repaired.data() != key.data()) {
+    key = std::move(storage);
+  }
   auto it = find_member(members_, key);
   if (it != members_.end() && it->first == key) {
     it->second = std::move(value);
@@ -196,6 +251,8 @@ void JsonObject::set(std::string key, JsonValue value) {
 }
 
 bool JsonObject::erase(std::string_view key) {
+  std::string storage;
+  key = repaired_utf8(key, storage);
   auto it = find_member(members_, key);
   if (it == members_.end() || it->first != key) return false;
   members_.erase(it);
@@ -213,7 +270,7 @@ JsonValue::JsonValue(std::uint64_t u) {
   text_.assign(digits, json_detail::write_unsigned(digits, u));
 }
 
-JsonValue::JsonValue(std::int64_t i) {
+JsonValue::JsonValue(std::int64_t i) : non_negative_signed_(i >= 0) {
   char digits[24];
   text_.assign(digits, json_detail::write_signed(digits, i));
 }
@@ -262,7 +319,7 @@ JsonValue::Kind JsonValue::kind() const {
     default: break;
   }
   if (text_.find_first_of(".e") != std::string::npos) return Kind::floating;
-  return text_[0] == '-' ? Kind::signed_integer : Kind::unsigned_integer;
+  return text_[0] == '-' || non_negative_signed_ ? Kind::signed_integer : Kind::unsigned_integer;
 }
 
 std::optional<bool> JsonValue::as_bool() const {
@@ -345,6 +402,7 @@ std::optional<JsonValue> JsonValue::member(std::string_view key) const {
 }
 
 JsonValue JsonValue::with_string_member(std::string_view key, std::string_view text) const {
+  if (kind() != Kind::object) return *this;
   std::string out;
   serialize_json_with_string_member_to(*this, key, text, out);
   return JsonValue(CompactText{}, std::move(out));

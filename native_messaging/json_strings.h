@@ -1,5 +1,6 @@
 // Strings at the byte level, shared by the parser, the constructors and the
-// readers of compact text: runs of bytes that need no attention, UTF-8, the
+// readers of compact text: runs of bytes that need no attention, UTF-8
+// (checking it, and finding what to replace in text that is not), the
 // escapes written, and compact string content read back (decoding one
 // character, ordering keys) without decoding it aside.
 #pragma once
@@ -173,6 +174,40 @@ inline bool valid_utf8(const Byte* p, const Byte* end) {
     for (; p != stop; ++p) state = kUtf8Rows.rows[*p] >> (state & 63);
   }
   return (state & 63) == utf8_state::kAccept;
+}
+
+// Calls run(first, last) for each stretch of well-formed UTF-8 in [p, end)
+// and bad() for each ill-formed part between them, in order. An ill-formed
+// part is a maximal subpart as the Unicode standard defines it: the longest
+// start of a well-formed sequence that is cut off, or else one byte. That is
+// what a replacement character stands for in the usual repair (the one the
+// WHATWG decoder of browsers makes). Stretches may be empty.
+template <class Run, class Bad>
+void split_ill_formed_utf8(const Byte* p, const Byte* end, Run&& run, Bad&& bad) {
+  const Byte* stretch = p;    // where the current well-formed stretch began
+  const Byte* character = p;  // where the character being read began
+  std::uint64_t state = utf8_state::kAccept;
+  while (p != end) {
+    const std::uint64_t next = kUtf8Rows.rows[*p] >> (state & 63);
+    if ((next & 63) != utf8_state::kError) {
+      state = next;
+      ++p;
+      if ((state & 63) == utf8_state::kAccept) character = p;
+      continue;
+    }
+    run(stretch, character);
+    bad();
+    // A byte that cannot continue the cut-off sequence may begin the next
+    // character; a byte that cannot begin one is the ill-formed part itself.
+    if (character == p) ++p;
+    stretch = character = p;
+    state = utf8_state::kAccept;
+  }
+  run(stretch, character);
+  if (character != end) {
+    bad();
+    run(end, end);
+  }
 }
 
 // The written form of each byte that is escaped (length 0: written raw).

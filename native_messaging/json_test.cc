@@ -673,6 +673,89 @@ TEST(JsonValueText, ValuesReadBackFromTheirText) {
   }
 }
 
+// A caller's integer keeps the kind it was built as, whatever its sign,
+// and the kind is part of the value. A non-negative signed integer is
+// written as the unsigned one is, so in an array's or an object's text it
+// reads back as the parser reads it: unsigned.
+TEST(JsonValueText, BuiltIntegersKeepTheirKind) {
+  struct IntegerCase {
+    JsonValue value;
+    JsonValue::Kind kind;
+    std::string text;
+    std::optional<std::int64_t> as_signed;
+    std::optional<std::uint64_t> as_unsigned;
+  };
+  const IntegerCase cases[] = {
+      {JsonValue(std::int64_t{7}), JsonValue::Kind::signed_integer, "7", 7, std::nullopt},
+      {JsonValue(std::int64_t{0}), JsonValue::Kind::signed_integer, "0", 0, std::nullopt},
+      {JsonValue(INT64_MAX), JsonValue::Kind::signed_integer, "9223372036854775807", INT64_MAX, std::nullopt},
+      {JsonValue(std::int64_t{-7}), JsonValue::Kind::signed_integer, "-7", -7, std::nullopt},
+      {JsonValue(std::uint64_t{7}), JsonValue::Kind::unsigned_integer, "7", std::nullopt, 7},
+      {parse_ok("7"), JsonValue::Kind::unsigned_integer, "7", std::nullopt, 7},
+      {parse_ok("-7"), JsonValue::Kind::signed_integer, "-7", -7, std::nullopt},
+      {parse_ok("[7]").as_array().value()[0], JsonValue::Kind::unsigned_integer, "7", std::nullopt, 7},
+      {JsonValue(JsonArray{JsonValue(std::int64_t{7})}).as_array().value()[0], JsonValue::Kind::unsigned_integer, "7",
+       std::nullopt, 7},
+  };
+  for (const IntegerCase& c : cases) {
+    EXPECT_EQ(c.value.kind(), c.kind) << c.text;
+    EXPECT_EQ(c.value.text(), c.text);
+    EXPECT_EQ(c.value.as_signed(), c.as_signed) << c.text;
+    EXPECT_EQ(c.value.as_unsigned(), c.as_unsigned) << c.text;
+  }
+  const JsonValue seven(std::int64_t{7});
+  EXPECT_NE(seven, JsonValue(std::uint64_t{7}));
+  EXPECT_NE(seven, parse_ok("7"));
+  EXPECT_EQ(JsonValue(std::int64_t{-7}), parse_ok("-7"));
+  EXPECT_EQ(JsonValue(JsonArray{seven}), parse_ok("[7]"));
+  // Held, edited (it is no object) and moved, it stays what it is.
+  JsonObject object;
+  object.set("n", seven);
+  EXPECT_EQ(object.find("n")->as_signed(), 7);
+  EXPECT_EQ(seven.with_string_member("k", "v"), seven);
+  JsonValue moved = seven;
+  const JsonValue taken = std::move(moved);
+  EXPECT_EQ(taken, seven);
+  EXPECT_EQ(moved, JsonValue());
+}
+
+// Text that is not well-formed UTF-8 is repaired wherever a caller hands it
+// in: each maximal ill-formed part becomes U+FFFD, as browsers decode it,
+// so every value holds text the parser accepts and reads back the same.
+TEST(JsonValueText, IllFormedUtf8FromCallersIsRepaired) {
+  const std::string r = "\xEF\xBF\xBD";
+  const std::vector<Case> cases = {
+      {"\xFF", r},
+      {"a\xFF" "b", "a" + r + "b"},
+      {"\x80\x80", r + r},
+      {"\xC0\xAF", r + r},                  // overlong: C0 begins nothing
+      {"\xED\xA0\x80", r + r + r},           // a surrogate: ED cannot go on with A0
+      {"\xF4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+      {"\xF0\x9F\x98", r},                  // cut off at the end: one part
+      {"\xF0\x9F\x98" "A", r + "A"},        // cut off by a byte that begins a character
+      {"\xE2\x82\xE2\x82\xAC", r + "\xE2\x82\xAC"},
+      {"\xC3\xA9\x80", "\xC3\xA9" + r},
+      {"\"\xFF\n", "\"" + r + "\n"},
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},  // well-formed: unchanged
+  };
+  for (const Case& c : cases) {
+    const JsonValue value(c.input);
+    EXPECT_EQ(value.as_string(), c.expected) << c.input;
+    EXPECT_EQ(parse_ok(serialize_json(value)), value) << c.input;
+    // As a key: held repaired, found by either spelling, written once.
+    JsonObject object;
+    object.set(c.input, JsonValue(true));
+    object.set(c.expected, JsonValue(false));
+    EXPECT_EQ(object.size(), 1u) << c.input;
+    EXPECT_EQ(object.find(c.input), object.find(c.expected)) << c.input;
+    EXPECT_EQ(serialize_json(JsonValue(object)), "{" + serialize_json(JsonValue(c.expected)) + ":false}");
+    // Through the member editor, as key and as text.
+    const JsonValue edited = parse_ok(R"({"a":1})").with_string_member(c.input, c.input);
+    EXPECT_EQ(parse_ok(serialize_json(edited)), edited) << c.input;
+    EXPECT_EQ(edited.member(c.input), JsonValue(c.expected)) << c.input;
+  }
+}
+
 TEST(JsonValueText, SettingAStringMember) {
   struct MemberCase {
     std::string value;
