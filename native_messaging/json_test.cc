@@ -1024,7 +1024,7 @@ TEST(JsonWrite, StringEscapes) {
             "\"quote\\\" backslash\\\\ slash/ del\x7F\"");
   EXPECT_EQ(serialize_json(JsonValue("\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9\xF0\x9F\x98\x80")),
             "\"\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9\xF0\x9F\x98\x80\"");
-  // A long string crosses the writer's slices.
+  // A long string with escapes in every word the escape writer copies.
   std::string long_text;
   std::string long_expected = "\"";
   for (int i = 0; i < 5000; ++i) {
@@ -1041,10 +1041,10 @@ TEST(JsonWrite, AppendsToExistingText) {
   EXPECT_EQ(out, "prefix:[true,\"x\"]");
 }
 
-// The text is written straight into the caller's string, reserved from the
-// sizes written before: small after large, large after small, and text that
-// outgrows the reservation must all come out whole.
-TEST(JsonWrite, TextsOfChangingSizesAreAppendedWhole) {
+// An array's text is built from its elements' texts in one reservation and
+// appended to the caller's string as it is: small after large and large
+// after small, each must come out whole.
+TEST(JsonWrite, ArraysOfEverySizeAreBuiltAndAppendedWhole) {
   const auto array_of = [](std::size_t n) {
     JsonArray elements(n, JsonValue("a\"\xC3\xA9\n"));
     std::string text = "[";
