@@ -23,6 +23,7 @@
 #include "native_messaging/json.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -130,6 +131,83 @@ void append_decoded(const char* p, const char* end, std::string& out) {
     out += static_cast<char>(json_detail::next_content_byte(p));
   }
 }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Compact string content, compared: the order of object keys and the key
+// prefixes that settle most of it (declared in json_strings.h)
+
+namespace json_detail {
+namespace {
+
+// Where [a, a + n) and [b, b + n) first differ; n when they do not.
+std::size_t first_difference(const char* a, const char* b, std::size_t n) {
+  std::size_t i = 0;
+  if constexpr (std::endian::native == std::endian::little) {
+    for (; n - i >= 8; i += 8) {
+      const std::uint64_t x = load8(a + i) ^ load8(b + i);
+      if (x != 0) return i + static_cast<std::size_t>(std::countr_zero(x) >> 3);
+    }
+  }
+  while (i != n && a[i] == b[i]) ++i;
+  return i;
+}
+
+}  // namespace
+
+// Nothing is decoded aside: where the written forms first differ, the
+// characters there differ (one form per character), and only that
+// character of each side is decoded.
+int compare_compact_content(std::string_view a, std::string_view b) {
+  const std::size_t n = std::min(a.size(), b.size());
+  const std::size_t i = first_difference(a.data(), b.data(), n);
+  if (i == n) return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
+  // Byte i may lie inside an escape that both sides begin alike: the
+  // characters to compare start where it starts. The escapes before it are
+  // the same on both sides, so one side's tell where they end.
+  std::size_t start = 0;
+  for (;;) {
+    const auto* slash = static_cast<const char*>(std::memchr(a.data() + start, '\\', i - start));
+    if (slash == nullptr) {
+      start = i;
+      break;
+    }
+    const auto at = static_cast<std::size_t>(slash - a.data());
+    const std::size_t length = a[at + 1] == 'u' ? 6 : 2;
+    if (at + length > i) {
+      start = at;
+      break;
+    }
+    start = at + length;
+  }
+  const char* p = a.data() + start;
+  const char* q = b.data() + start;
+  const char* const a_end = a.data() + a.size();
+  const char* const b_end = b.data() + b.size();
+  // One step settles it in compact text; the loop only keeps the order
+  // right for content written otherwise.
+  while (p != a_end && q != b_end) {
+    const Byte x = next_content_byte(p);
+    const Byte y = next_content_byte(q);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return (p != a_end) - (q != b_end);
+}
+
+std::uint64_t compact_key_prefix(std::string_view content) {
+  if (content.find('\\') == std::string_view::npos) return key_prefix(content);
+  const char* p = content.data();
+  const char* const end = p + content.size();
+  std::uint64_t prefix = 0;
+  int n = 0;
+  for (; n < 8 && p != end; ++n) prefix = (prefix << 8) | next_content_byte(p);
+  return n == 8 ? prefix : prefix << (8 * (8 - n));
+}
+
+}  // namespace json_detail
+
+namespace {
 
 // ---------------------------------------------------------------------------
 // Compact text, written: strings quoted and escaped for the constructors,

@@ -283,58 +283,10 @@ inline Byte next_content_byte(const char*& p) {
   }
 }
 
-// Where [a, a + n) and [b, b + n) first differ; n when they do not.
-inline std::size_t first_difference(const char* a, const char* b, std::size_t n) {
-  std::size_t i = 0;
-  if constexpr (std::endian::native == std::endian::little) {
-    for (; n - i >= 8; i += 8) {
-      const std::uint64_t x = load8(a + i) ^ load8(b + i);
-      if (x != 0) return i + static_cast<std::size_t>(std::countr_zero(x) >> 3);
-    }
-  }
-  while (i != n && a[i] == b[i]) ++i;
-  return i;
-}
-
 // Byte order of the characters of two compact contents, the order of
-// object keys. Nothing is decoded aside: where the written forms first
-// differ, the characters there differ (one form per character), and only
-// that character of each side is decoded.
-inline int compare_compact_content(std::string_view a, std::string_view b) {
-  const std::size_t n = std::min(a.size(), b.size());
-  const std::size_t i = first_difference(a.data(), b.data(), n);
-  if (i == n) return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-  // Byte i may lie inside an escape that both sides begin alike: the
-  // characters to compare start where it starts. The escapes before it are
-  // the same on both sides, so one side's tell where they end.
-  std::size_t start = 0;
-  for (;;) {
-    const auto* slash = static_cast<const char*>(std::memchr(a.data() + start, '\\', i - start));
-    if (slash == nullptr) {
-      start = i;
-      break;
-    }
-    const auto at = static_cast<std::size_t>(slash - a.data());
-    const std::size_t length = a[at + 1] == 'u' ? 6 : 2;
-    if (at + length > i) {
-      start = at;
-      break;
-    }
-    start = at + length;
-  }
-  const char* p = a.data() + start;
-  const char* q = b.data() + start;
-  const char* const a_end = a.data() + a.size();
-  const char* const b_end = b.data() + b.size();
-  // One step settles it in compact text; the loop only keeps the order
-  // right for content written otherwise.
-  while (p != a_end && q != b_end) {
-    const Byte x = next_content_byte(p);
-    const Byte y = next_content_byte(q);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return (p != a_end) - (q != b_end);
-}
+// object keys, found without decoding them aside (json.cc). Out of line:
+// sorting reaches it only for keys whose first eight bytes are equal.
+int compare_compact_content(std::string_view a, std::string_view b);
 
 // The first eight bytes of `key` as a big-endian number, zero-padded:
 // ordered as the keys are wherever it differs.
@@ -347,15 +299,8 @@ inline std::uint64_t key_prefix(std::string_view key) {
   return prefix << (8 * (8 - n));
 }
 
-// The same for compact string content, decoded as it is read.
-inline std::uint64_t compact_key_prefix(std::string_view content) {
-  if (content.find('\\') == std::string_view::npos) return key_prefix(content);
-  const char* p = content.data();
-  const char* const end = p + content.size();
-  std::uint64_t prefix = 0;
-  int n = 0;
-  for (; n < 8 && p != end; ++n) prefix = (prefix << 8) | next_content_byte(p);
-  return n == 8 ? prefix : prefix << (8 * (8 - n));
-}
+// The same for compact string content, decoded as it is read (json.cc; out
+// of line, for keys with escapes only).
+std::uint64_t compact_key_prefix(std::string_view content);
 
 }  // namespace vk::json_detail
