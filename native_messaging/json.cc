@@ -3,23 +3,25 @@
 //   json.h          the interface: JsonValue, a value held as its compact
 //                   text; JsonArray and JsonObject to build values and read
 //                   them out; parse_json, serialize_json and the member editor.
-//   json.cc         (this file) the values: walking compact text, writing
-//                   strings into it, building and reading values, and the
-//                   member editor that puts the token into a request.
+//   json.cc         (this file) the values: walking compact text, ordering
+//                   its keys, writing strings into it, building and reading
+//                   values, and the member editor that puts the token into
+//                   a request.
 //   json_parser.cc  parse_json: the input rewritten into compact text in its
 //                   own buffer, in one pass. The conditions that rewrite
 //                   relies on are gathered on JsonParser and checked in
 //                   debug and sanitizer builds.
-//   json_strings.h  strings at the byte level: scanning, UTF-8, the escapes
-//                   written, and compact string content read back (decoding,
-//                   key order) without decoding it aside.
+//   json_strings.h  strings at the byte level: scanning, UTF-8 (checking and
+//                   repairing), the escapes written, and compact string
+//                   content read back one character at a time.
 //   json_numbers.*  numbers: decimal to double, and the forms written for
 //                   integers and doubles.
 //
-// This file, in order: compact text (walking it; writing strings into it),
-// JsonObject, JsonValue (constructors, which write the text; accessors,
-// which read it back), and writing values (serialize_json, the member
-// editor).
+// This file, in order: compact text walked; compact string content
+// compared (key order, without decoding aside); compact text written
+// (strings quoted, escaped and repaired); JsonObject; JsonValue
+// (constructors, which write the text; accessors, which read it back); and
+// writing values (serialize_json, the member editor).
 #include "native_messaging/json.h"
 
 #include <algorithm>

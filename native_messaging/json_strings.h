@@ -1,8 +1,8 @@
 // Strings at the byte level, shared by the parser, the constructors and the
 // readers of compact text: runs of bytes that need no attention, UTF-8
 // (checking it, and finding what to replace in text that is not), the
-// escapes written, and compact string content read back (decoding one
-// character, ordering keys) without decoding it aside.
+// escapes written, and compact string content read back one character at a
+// time (key order is declared here and defined in json.cc).
 #pragma once
 
 #include <algorithm>
