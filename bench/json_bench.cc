@@ -1,6 +1,7 @@
 // Parse + write throughput of the host's JSON layer against RapidJSON and
 // nlohmann::json on six generated ~1 MiB payloads (bench/json_payloads.h),
-// all in one run.
+// all in one run; and of the host's layer alone on an unsorted object of
+// escaped keys (vk/escaped_keys), the worst case of sorting members.
 //
 //   json_bench [benchmark flags]             run and print MB/s and ratios
 //   json_bench --write-payloads=DIR          write the payloads to DIR/*.json
@@ -32,6 +33,11 @@ constexpr std::size_t kTargetSize = 1 << 20;
 const std::vector<vk_bench::Payload>& payloads() {
   static const std::vector<vk_bench::Payload> all = vk_bench::json_payloads(kTargetSize);
   return all;
+}
+
+const std::string& escaped_keys() {
+  static const std::string text = vk_bench::escaped_keys_payload(kTargetSize);
+  return text;
 }
 
 void set_throughput(benchmark::State& state, std::size_t bytes) {
@@ -122,7 +128,9 @@ class RatioReporter : public benchmark::ConsoleReporter {
 };
 
 bool write_payloads(const std::string& dir) {
-  for (const auto& [name, text] : payloads()) {
+  std::vector<vk_bench::Payload> all = payloads();
+  all.push_back({"escaped_keys", escaped_keys()});
+  for (const auto& [name, text] : all) {
     const std::string path = dir + "/" + name + ".json";
     std::ofstream out(path, std::ios::binary);
     out << text;
@@ -158,6 +166,7 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark(("rapidjson/" + name).c_str(), BM_rapidjson, &text);
     benchmark::RegisterBenchmark(("nlohmann/" + name).c_str(), BM_nlohmann, &text);
   }
+  benchmark::RegisterBenchmark("vk/escaped_keys", BM_vk, &escaped_keys());
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   RatioReporter reporter;

@@ -134,6 +134,20 @@ std::string fill(std::string head, Next&& next, std::string_view tail, std::size
   return s;
 }
 
+// Pieces of escaped keys; the first eight decoded bytes are shared by many
+// keys, so the order of most pairs is settled only past the escapes.
+const char* const kKeyHeads[] = {"field\\t\\u0001\\n", "\\\"quoted\\\" ", "path\\/to\\\\", "caf\\u00e9\\b\\f\\r"};
+const char* const kKeyPieces[] = {"a", "b", "z", "\\n", "\\t", "\\\"", "\\\\", "\\u0001", "\\u001f", "\\/", "\\u00e9", "\\u0041"};
+
+std::string escaped_key_member(Random& r) {
+  std::string s = "\"";
+  s += kKeyHeads[r.below(std::size(kKeyHeads))];
+  for (std::uint64_t i = 4 + r.below(9); i > 0; --i) s += kKeyPieces[r.below(std::size(kKeyPieces))];
+  s += "\":";
+  s += std::to_string(r.below(1000));
+  return s;
+}
+
 std::string vault_payload(std::size_t target) {
   Random r;
   std::string head = "{\"encrypted\":false,\"folders\":[";
@@ -162,6 +176,11 @@ std::vector<Payload> json_payloads(std::size_t target) {
           {"ones", dense("1")},
           {"arrays", dense("[]")},
           {"objects", dense("{}")}};
+}
+
+std::string escaped_keys_payload(std::size_t target) {
+  Random r;
+  return fill("{", [&] { return escaped_key_member(r); }, "}", target);
 }
 
 std::string request_body(const std::string& shape, std::size_t limit) {

@@ -23,6 +23,12 @@ struct Payload {
 //   objects  [{},{},...]
 std::vector<Payload> json_payloads(std::size_t target);
 
+// An object of random keys full of escapes, most sharing their first eight
+// decoded bytes, in no order: the worst case of sorting members. Kept apart
+// from the six shapes, which every reader is measured on; the common
+// readers do not sort keys.
+std::string escaped_keys_payload(std::size_t target);
+
 // The same shape as one request message of at most `limit` bytes:
 // {"id":1,"payload":<shape>}.
 std::string request_body(const std::string& shape, std::size_t limit);

@@ -1,5 +1,7 @@
 // Parses arbitrary bytes. What fails must carry a position inside the input.
-// What parses must write, and its text must parse back to the same value.
+// What parses must write, and its text must parse back to the same value; an
+// object read out and built again must be the same text. The bytes made a
+// string value must be text that parses back to that value.
 // "The same" allows doubles a few units in the last place apart: the reader's
 // decimal conversion is deliberately not correctly rounded, so the shortest
 // digits the writer picks can read back one or two units off (for example
@@ -9,6 +11,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -58,12 +61,21 @@ bool nearly_equal(const vk::JsonValue& a, const vk::JsonValue& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
+  // The bytes as a caller's string: repaired where they are not UTF-8, into
+  // text the parser accepts and reads back as the same value.
+  const vk::JsonValue as_string(text);
+  auto string_back = vk::parse_json(vk::serialize_json(as_string));
+  require(string_back.ok() && *string_back == as_string);
+
   auto parsed = vk::parse_json(text);
   if (!parsed) {
     const vk::JsonParseError& error = parsed.error();
     require(!error.message.empty() && error.line >= 1 && error.column <= size);
     return 0;
   }
+  // The parser orders keys as their decoded bytes order (JsonObject keeps
+  // them so); reading an object out and building it again changes nothing.
+  if (const std::optional<vk::JsonObject> object = parsed->as_object()) require(vk::JsonValue(*object) == *parsed);
   const std::string first = vk::serialize_json(*parsed);
   auto reparsed = vk::parse_json(first);
   require(reparsed.ok());

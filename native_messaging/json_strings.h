@@ -1,11 +1,16 @@
-// Byte-level string scanning shared by the JSON reader and writer: runs of
-// bytes that need no attention, UTF-8 sequences, and the written escapes.
+// Strings at the byte level, shared by the parser, the constructors and the
+// readers of compact text: runs of bytes that need no attention, UTF-8
+// (checking it, and finding what to replace in text that is not), the
+// escapes written, and compact string content read back one character at a
+// time (key order is declared here and defined in json.cc).
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 namespace vk::json_detail {
 
@@ -171,6 +176,40 @@ inline bool valid_utf8(const Byte* p, const Byte* end) {
   return (state & 63) == utf8_state::kAccept;
 }
 
+// Calls run(first, last) for each stretch of well-formed UTF-8 in [p, end)
+// and bad() for each ill-formed part between them, in order. An ill-formed
+// part is a maximal subpart as the Unicode standard defines it: the longest
+// start of a well-formed sequence that is cut off, or else one byte. That is
+// what a replacement character stands for in the usual repair (the one the
+// WHATWG decoder of browsers makes). Stretches may be empty.
+template <class Run, class Bad>
+void split_ill_formed_utf8(const Byte* p, const Byte* end, Run&& run, Bad&& bad) {
+  const Byte* stretch = p;    // where the current well-formed stretch began
+  const Byte* character = p;  // where the character being read began
+  std::uint64_t state = utf8_state::kAccept;
+  while (p != end) {
+    const std::uint64_t next = kUtf8Rows.rows[*p] >> (state & 63);
+    if ((next & 63) != utf8_state::kError) {
+      state = next;
+      ++p;
+      if ((state & 63) == utf8_state::kAccept) character = p;
+      continue;
+    }
+    run(stretch, character);
+    bad();
+    // A byte that cannot continue the cut-off sequence may begin the next
+    // character; a byte that cannot begin one is the ill-formed part itself.
+    if (character == p) ++p;
+    stretch = character = p;
+    state = utf8_state::kAccept;
+  }
+  run(stretch, character);
+  if (character != end) {
+    bad();
+    run(end, end);
+  }
+}
+
 // The written form of each byte that is escaped (length 0: written raw).
 struct Escape {
   char text[6];
@@ -211,5 +250,57 @@ inline char* write_escaped(char* w, const char* p, const char* end) {
     w += e.length;
   }
 }
+
+// ---------------------------------------------------------------------------
+// Compact string content: the bytes between the quotation marks of a string
+// as this library writes it. Each character has exactly one written form
+// there, and each escape stands for one byte: a backslash and one byte, or
+// \u00 and two lower-case hexadecimal digits.
+
+inline constexpr Byte hex_digit_value(Byte c) { return static_cast<Byte>(c <= '9' ? c - '0' : c - 'a' + 10); }
+
+// The byte that the written form at `p` stands for; advances `p` past it.
+inline Byte next_content_byte(const char*& p) {
+  const auto c = static_cast<Byte>(p[0]);
+  if (c != '\\') {
+    ++p;
+    return c;
+  }
+  const auto e = static_cast<Byte>(p[1]);
+  p += 2;
+  switch (e) {
+    case 'b': return '\b';
+    case 'f': return '\f';
+    case 'n': return '\n';
+    case 'r': return '\r';
+    case 't': return '\t';
+    case 'u':
+      p += 4;
+      return static_cast<Byte>((hex_digit_value(static_cast<Byte>(p[-2])) << 4) |
+                               hex_digit_value(static_cast<Byte>(p[-1])));
+    default:  // '"' or '\\'
+      return e;
+  }
+}
+
+// Byte order of the characters of two compact contents, the order of
+// object keys, found without decoding them aside (json.cc). Out of line:
+// sorting reaches it only for keys whose first eight bytes are equal.
+int compare_compact_content(std::string_view a, std::string_view b);
+
+// The first eight bytes of `key` as a big-endian number, zero-padded:
+// ordered as the keys are wherever it differs.
+inline std::uint64_t key_prefix(std::string_view key) {
+  const std::size_t n = std::min<std::size_t>(key.size(), 8);
+  std::uint64_t prefix = 0;
+  for (std::size_t i = 0; i < n; ++i) prefix = (prefix << 8) | static_cast<Byte>(key[i]);
+  // Assembled in a register: partial stores then one load would stall.
+  if (n == 0 || n == 8) return prefix;
+  return prefix << (8 * (8 - n));
+}
+
+// The same for compact string content, decoded as it is read (json.cc; out
+// of line, for keys with escapes only).
+std::uint64_t compact_key_prefix(std::string_view content);
 
 }  // namespace vk::json_detail

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -9,10 +10,42 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "native_messaging/json_numbers.h"
+#include "native_messaging/json_strings.h"
+
+// Every allocation of this test program is counted, so that a test can show
+// an operation makes none.
+namespace {
+std::atomic<std::size_t> allocations{0};
+}  // namespace
+
+void* operator new(std::size_t n) {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
+  throw std::bad_alloc();
+}
+void* operator new[](std::size_t n) { return ::operator new(n); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
+  allocations.fetch_add(1, std::memory_order_relaxed);
+  return std::malloc(n == 0 ? 1 : n);
+}
+void* operator new[](std::size_t n, const std::nothrow_t& tag) noexcept { return ::operator new(n, tag); }
+// g++ takes these replacements for mismatched calls of free.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+#endif
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
 
 namespace vk {
 namespace {
@@ -531,6 +564,62 @@ TEST(JsonParse, EscapedKeysSortAndMergeByTheirCharacters) {
   });
 }
 
+// Each key pair is given as JSON string content, escapes written any way
+// the parser accepts; the reference order is that of the parser's decoded
+// bytes. Compared as the compact text holds them, keys must order the same
+// way, and without decoding aside (no allocation, whatever their length):
+// directly, when an object is sorted, and when a member is looked up.
+TEST(JsonKeyOrder, EscapedKeysOrderByTheirDecodedBytesWithoutAllocating) {
+  const std::pair<std::string, std::string> pairs[] = {
+      {R"(abcdefgh\n)", R"(abcdefghA)"},
+      {R"(\\)", R"(\")"},
+      {R"(\u0001)", R"(\n)"},
+      {R"(\u001F)", R"( )"},
+      {R"(\u00e9)", R"(z)"},
+      {R"(\u00e9)", R"(\u00E8)"},
+      {R"(\u0000)", R"()"},
+      {R"(same prefix long enough\tX)", R"(same prefix long enough\u0009X)"},
+      {R"(same prefix long enough\t)", R"(same prefix long enough\tY)"},
+      {R"(same prefix long enough\b)", R"(same prefix long enough\f)"},
+      {R"(long shared head \u0001\u0002)", R"(long shared head \u0001\u0003)"},
+      {R"(long shared head \u001f tail)", R"(long shared head \\ tail)"},
+      {R"(long shared head \u001f tail)", R"(long shared head \u001e tail)"},
+      {R"(\\\\\\x and more text)", R"(\\\\\\ and more text)"},
+      {R"(\n\t\r\b\f\"\\ab then more)", R"(\n\t\r\b\f\"\\ac then more)"},
+      {R"(\/x long enough to leave SSO)", R"(/x long enough to leave SSO)"},
+      {R"(\u0041b long enough to leave SSO)", R"(Ab long enough to leave SSO)"},
+      {R"(emoji long enough key \uD83D\uDE00)", "emoji long enough key \xF0\x9F\x98\x80"},
+      {R"(del long enough key \u007f)", R"(del long enough key \u001f)"},
+      {"caf\xC3\xA9 long enough key \\n", R"(caf\u00e9 long enough key \t)"},
+  };
+  const auto sign = [](int order) { return (order > 0) - (order < 0); };
+  for (const auto& [a, b] : pairs) {
+    const std::string context = a + " | " + b;
+    const std::string decoded_a = parse_ok("\"" + a + "\"").as_string().value();
+    const std::string decoded_b = parse_ok("\"" + b + "\"").as_string().value();
+    const int expected = sign(decoded_a.compare(decoded_b));
+    const std::string quoted_a = serialize_json(parse_ok("\"" + a + "\""));
+    const std::string quoted_b = serialize_json(parse_ok("\"" + b + "\""));
+    const std::string_view compact_a = std::string_view(quoted_a).substr(1, quoted_a.size() - 2);
+    const std::string_view compact_b = std::string_view(quoted_b).substr(1, quoted_b.size() - 2);
+
+    const std::size_t before = allocations.load();
+    const int forward = json_detail::compare_compact_content(compact_a, compact_b);
+    const int backward = json_detail::compare_compact_content(compact_b, compact_a);
+    EXPECT_EQ(allocations.load() - before, 0u) << context;
+    EXPECT_EQ(sign(forward), expected) << context;
+    EXPECT_EQ(sign(backward), -expected) << context;
+
+    const std::string sorted = expected < 0    ? "{" + quoted_a + ":1," + quoted_b + ":2}"
+                               : expected > 0 ? "{" + quoted_b + ":2," + quoted_a + ":1}"
+                                              : "{" + quoted_b + ":2}";
+    const JsonValue object = parse_ok("{\"" + a + "\":1,\"" + b + "\":2}");
+    EXPECT_EQ(serialize_json(object), sorted) << context;
+    EXPECT_EQ(object.member(decoded_a), JsonValue(std::uint64_t{expected == 0 ? 2u : 1u})) << context;
+    EXPECT_EQ(object.member(decoded_b), JsonValue(std::uint64_t{2})) << context;
+  }
+}
+
 // Unsorted objects inside unsorted objects, with duplicates whose values
 // are containers: each level is sorted once its own members are.
 TEST(JsonParse, NestedObjectsAreSortedAtEveryLevel) {
@@ -584,6 +673,89 @@ TEST(JsonValueText, ValuesReadBackFromTheirText) {
   }
 }
 
+// A caller's integer keeps the kind it was built as, whatever its sign,
+// and the kind is part of the value. A non-negative signed integer is
+// written as the unsigned one is, so in an array's or an object's text it
+// reads back as the parser reads it: unsigned.
+TEST(JsonValueText, BuiltIntegersKeepTheirKind) {
+  struct IntegerCase {
+    JsonValue value;
+    JsonValue::Kind kind;
+    std::string text;
+    std::optional<std::int64_t> as_signed;
+    std::optional<std::uint64_t> as_unsigned;
+  };
+  const IntegerCase cases[] = {
+      {JsonValue(std::int64_t{7}), JsonValue::Kind::signed_integer, "7", 7, std::nullopt},
+      {JsonValue(std::int64_t{0}), JsonValue::Kind::signed_integer, "0", 0, std::nullopt},
+      {JsonValue(INT64_MAX), JsonValue::Kind::signed_integer, "9223372036854775807", INT64_MAX, std::nullopt},
+      {JsonValue(std::int64_t{-7}), JsonValue::Kind::signed_integer, "-7", -7, std::nullopt},
+      {JsonValue(std::uint64_t{7}), JsonValue::Kind::unsigned_integer, "7", std::nullopt, 7},
+      {parse_ok("7"), JsonValue::Kind::unsigned_integer, "7", std::nullopt, 7},
+      {parse_ok("-7"), JsonValue::Kind::signed_integer, "-7", -7, std::nullopt},
+      {parse_ok("[7]").as_array().value()[0], JsonValue::Kind::unsigned_integer, "7", std::nullopt, 7},
+      {JsonValue(JsonArray{JsonValue(std::int64_t{7})}).as_array().value()[0], JsonValue::Kind::unsigned_integer, "7",
+       std::nullopt, 7},
+  };
+  for (const IntegerCase& c : cases) {
+    EXPECT_EQ(c.value.kind(), c.kind) << c.text;
+    EXPECT_EQ(c.value.text(), c.text);
+    EXPECT_EQ(c.value.as_signed(), c.as_signed) << c.text;
+    EXPECT_EQ(c.value.as_unsigned(), c.as_unsigned) << c.text;
+  }
+  const JsonValue seven(std::int64_t{7});
+  EXPECT_NE(seven, JsonValue(std::uint64_t{7}));
+  EXPECT_NE(seven, parse_ok("7"));
+  EXPECT_EQ(JsonValue(std::int64_t{-7}), parse_ok("-7"));
+  EXPECT_EQ(JsonValue(JsonArray{seven}), parse_ok("[7]"));
+  // Held, edited (it is no object) and moved, it stays what it is.
+  JsonObject object;
+  object.set("n", seven);
+  EXPECT_EQ(object.find("n")->as_signed(), 7);
+  EXPECT_EQ(seven.with_string_member("k", "v"), seven);
+  JsonValue moved = seven;
+  const JsonValue taken = std::move(moved);
+  EXPECT_EQ(taken, seven);
+  EXPECT_EQ(moved, JsonValue());
+}
+
+// Text that is not well-formed UTF-8 is repaired wherever a caller hands it
+// in: each maximal ill-formed part becomes U+FFFD, as browsers decode it,
+// so every value holds text the parser accepts and reads back the same.
+TEST(JsonValueText, IllFormedUtf8FromCallersIsRepaired) {
+  const std::string r = "\xEF\xBF\xBD";
+  const std::vector<Case> cases = {
+      {"\xFF", r},
+      {"a\xFF" "b", "a" + r + "b"},
+      {"\x80\x80", r + r},
+      {"\xC0\xAF", r + r},                  // overlong: C0 begins nothing
+      {"\xED\xA0\x80", r + r + r},           // a surrogate: ED cannot go on with A0
+      {"\xF4\x90\x80\x80", r + r + r + r},  // above U+10FFFF
+      {"\xF0\x9F\x98", r},                  // cut off at the end: one part
+      {"\xF0\x9F\x98" "A", r + "A"},        // cut off by a byte that begins a character
+      {"\xE2\x82\xE2\x82\xAC", r + "\xE2\x82\xAC"},
+      {"\xC3\xA9\x80", "\xC3\xA9" + r},
+      {"\"\xFF\n", "\"" + r + "\n"},
+      {"caf\xC3\xA9 \xF0\x9F\x98\x80", "caf\xC3\xA9 \xF0\x9F\x98\x80"},  // well-formed: unchanged
+  };
+  for (const Case& c : cases) {
+    const JsonValue value(c.input);
+    EXPECT_EQ(value.as_string(), c.expected) << c.input;
+    EXPECT_EQ(parse_ok(serialize_json(value)), value) << c.input;
+    // As a key: held repaired, found by either spelling, written once.
+    JsonObject object;
+    object.set(c.input, JsonValue(true));
+    object.set(c.expected, JsonValue(false));
+    EXPECT_EQ(object.size(), 1u) << c.input;
+    EXPECT_EQ(object.find(c.input), object.find(c.expected)) << c.input;
+    EXPECT_EQ(serialize_json(JsonValue(object)), "{" + serialize_json(JsonValue(c.expected)) + ":false}");
+    // Through the member editor, as key and as text.
+    const JsonValue edited = parse_ok(R"({"a":1})").with_string_member(c.input, c.input);
+    EXPECT_EQ(parse_ok(serialize_json(edited)), edited) << c.input;
+    EXPECT_EQ(edited.member(c.input), JsonValue(c.expected)) << c.input;
+  }
+}
+
 TEST(JsonValueText, SettingAStringMember) {
   struct MemberCase {
     std::string value;
@@ -613,6 +785,46 @@ TEST(JsonValueText, SettingAStringMember) {
     EXPECT_EQ(serialized_size_with_string_member(value, c.key, c.text), c.expected.size()) << c.value;
     // The result is what parsing its text gives.
     EXPECT_EQ(parse_ok(c.expected), value.with_string_member(c.key, c.text)) << c.value;
+  }
+}
+
+// The in-place rewrite at the edges of the conditions it relies on (stated
+// on JsonParser and checked there in debug and sanitizer builds): numbers
+// outgrowing their text in a buffer with no room to spare, short tokens
+// within a block's length of the end, escapes shrinking up to the end,
+// unsorted objects with escaped keys inside unsorted objects, and an error
+// after the input has moved. Each input is parsed from a buffer of its own
+// size, from one of json_parse_capacity, and from a copy.
+TEST(JsonParse, InPlaceRewriteAtTheEdgesOfItsConditions) {
+  std::string lengthened = "[";
+  std::string lengthened_written = "[";
+  for (int i = 0; i < 300; ++i) {
+    lengthened += "1e15,-1E2,";
+    lengthened_written += "1000000000000000.0,-100.0,";
+  }
+  const std::vector<Case> cases = {
+      {"1e15", "1000000000000000.0"},
+      {"[1e15]", "[1000000000000000.0]"},
+      {lengthened + "7]", lengthened_written + "7]"},
+      {lengthened + "\n x]", "expected value at line 2 column 2"},
+      {"[true,false,null,-12345678901234]", "[true,false,null,-12345678901234]"},
+      {" [ 1 , 2 ] ", "[1,2]"},
+      {R"("\u00e9\/\n\uD83D\uDE00")", "\"\xC3\xA9/\\n\xF0\x9F\x98\x80\""},
+      {R"({"b\n":{"z":1e15,"a\t":[1E2]},"a\u0000":-0,"a":"\/"})",
+       R"({"a":"/","a\u0000":-0.0,"b\n":{"a\t":[100.0],"z":1000000000000000.0}})"},
+  };
+  const auto in_place = [](std::string text) {
+    auto parsed = parse_json(std::move(text));
+    return parsed ? serialize_json(*parsed) : parsed.error().display();
+  };
+  for (const Case& c : cases) {
+    const std::string context = c.input.substr(0, 40);
+    std::string roomy;
+    roomy.reserve(json_parse_capacity(c.input.size()));
+    roomy = c.input;
+    EXPECT_EQ(in_place(std::string(c.input)), c.expected) << context;
+    EXPECT_EQ(in_place(std::move(roomy)), c.expected) << context;
+    EXPECT_EQ(outcome(c.input), c.expected) << context;
   }
 }
 
@@ -813,7 +1025,7 @@ TEST(JsonWrite, StringEscapes) {
             "\"quote\\\" backslash\\\\ slash/ del\x7F\"");
   EXPECT_EQ(serialize_json(JsonValue("\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9\xF0\x9F\x98\x80")),
             "\"\xE2\x80\xA8\xE2\x80\xA9\xC3\xA9\xF0\x9F\x98\x80\"");
-  // A long string crosses the writer's slices.
+  // A long string with escapes in every word the escape writer copies.
   std::string long_text;
   std::string long_expected = "\"";
   for (int i = 0; i < 5000; ++i) {
@@ -830,10 +1042,10 @@ TEST(JsonWrite, AppendsToExistingText) {
   EXPECT_EQ(out, "prefix:[true,\"x\"]");
 }
 
-// The text is written straight into the caller's string, reserved from the
-// sizes written before: small after large, large after small, and text that
-// outgrows the reservation must all come out whole.
-TEST(JsonWrite, TextsOfChangingSizesAreAppendedWhole) {
+// An array's text is built from its elements' texts in one reservation and
+// appended to the caller's string as it is: small after large and large
+// after small, each must come out whole.
+TEST(JsonWrite, ArraysOfEverySizeAreBuiltAndAppendedWhole) {
   const auto array_of = [](std::size_t n) {
     JsonArray elements(n, JsonValue("a\"\xC3\xA9\n"));
     std::string text = "[";

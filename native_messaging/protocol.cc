@@ -33,11 +33,11 @@ Result<std::string, FrameReadError> read_frame_with(ReadExact&& read_exact, std:
   if (length > max_body) {
     return FrameReadError{FrameFailure::too_large, Error(std::string()), length};
   }
-  // Zero-filled to its length; a little capacity beyond it lets the body
-  // become its value in place even where numbers are written longer than
-  // they were sent.
+  // Zero-filled to its length; the capacity beyond it lets the body become
+  // its value in place even where numbers are written longer than they
+  // were sent.
   std::string body;
-  body.reserve(length + length / 32 + 64);
+  body.reserve(json_parse_capacity(length));
   body.resize(length);
   if (Result<void> r = read_exact(std::span<char>(body.data(), body.size())); !r) {
     return FrameReadError{FrameFailure::body_unreadable, std::move(r).error(), length};

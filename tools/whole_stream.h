@@ -10,17 +10,19 @@
 #include <string>
 #include <string_view>
 
+#include "native_messaging/json.h"
+
 namespace vk::tools {
 
 // Reads `fd` to its end into `out`; false on a read error (errno says
 // which). A file is read into a buffer of its size, so that no memory
-// beyond its bytes is touched, with 1/32 more capacity for a text that is
-// rewritten in place and may grow a little.
+// beyond its bytes is touched, with the capacity parse_json needs to
+// rewrite the text in place.
 inline bool read_whole_stream(int fd, std::string& out) {
   struct stat st;
   std::size_t size = 65536;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = static_cast<std::size_t>(st.st_size) + 1;
-  out.reserve(size + size / 32 + 64);
+  out.reserve(vk::json_parse_capacity(size));
   out.resize(size);
   std::size_t used = 0;
   for (;;) {
