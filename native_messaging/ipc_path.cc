@@ -208,4 +208,16 @@ std::string token_path_for(std::string_view socket_path) {
   return join_path(parent, kTokenFileName);
 }
 
+Result<IpcEndpoint> ipc_endpoint_at(std::string socket_path) {
+  if (is_temporary_directory_path(socket_path)) return Error(std::string(kTmpSocketRefused));
+  std::string token = token_path_for(socket_path);
+  return IpcEndpoint{std::move(socket_path), std::move(token)};
+}
+
+Result<IpcEndpoint> locate_ipc_endpoint(const IpcEnvironment& env) {
+  Result<std::string, IpcPathError> path = resolve_ipc_socket_path(env);
+  if (!path) return to_error(path.error());
+  return ipc_endpoint_at(std::move(path).value());
+}
+
 }  // namespace vk
