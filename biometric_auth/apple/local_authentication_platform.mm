@@ -27,6 +27,7 @@ static_assert(platform::kBiometryFaceID == LABiometryTypeFaceID);
 #pragma clang diagnostic ignored "-Wunguarded-availability-new"
 static_assert(platform::kBiometryOpticID == LABiometryTypeOpticID);
 #pragma clang diagnostic pop
+static_assert(platform::kAuthenticationFailed == LAErrorAuthenticationFailed);
 static_assert(platform::kUserCancel == LAErrorUserCancel);
 static_assert(platform::kUserFallback == LAErrorUserFallback);
 static_assert(platform::kSystemCancel == LAErrorSystemCancel);
@@ -34,6 +35,7 @@ static_assert(platform::kPasscodeNotSet == LAErrorPasscodeNotSet);
 static_assert(platform::kBiometryNotAvailable == LAErrorBiometryNotAvailable);
 static_assert(platform::kBiometryNotEnrolled == LAErrorBiometryNotEnrolled);
 static_assert(platform::kBiometryLockout == LAErrorBiometryLockout);
+static_assert(platform::kAppCancel == LAErrorAppCancel);
 
 NSString* toNSString(std::string_view text) {
   NSString* string = [[NSString alloc] initWithBytes:text.data()

@@ -19,7 +19,7 @@
 namespace vk::biometric::linux_backend {
 namespace {
 
-PlatformError noSensor() { return {std::string(kLocalAuthenticationErrorDomain), kLAErrorBiometryNotAvailable}; }
+PlatformError noSensor() { return {std::string(kLocalAuthenticationErrorDomain), platform::kBiometryNotAvailable}; }
 
 // Biometrics without the module: no sensor, as without fprintd.
 class UnavailableContext final : public BiometricContext {
