@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "biometric_auth/biometric_auth.h"
-#include "biometric_auth/utf8_text.h"
+#include "unicode/utf8.h"
 
 namespace {
 

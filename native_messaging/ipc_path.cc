@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "native_messaging/unicode_text.h"
+#include "unicode/white_space.h"
 
 #ifndef VK_APP_GROUP_ID
 #error "VK_APP_GROUP_ID must be defined by the build"

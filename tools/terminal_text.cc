@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "native_messaging/unicode_text.h"
+#include "unicode/white_space.h"
 
 namespace vk {
 namespace {

@@ -17,7 +17,7 @@
 
 #include "biometric_auth/delete_every_copy.h"
 #include "biometric_auth/keychain_items.h"
-#include "biometric_auth/utf8_text.h"
+#include "unicode/utf8.h"
 
 namespace vk::biometric {
 namespace {

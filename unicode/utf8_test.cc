@@ -1,4 +1,4 @@
-#include "biometric_auth/utf8_text.h"
+#include "unicode/utf8.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "native_messaging/unicode_text.h"
+#include "unicode/white_space.h"
 
 #include <cstddef>
 #include <cstdint>
