@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "native_messaging/fd_io.h"
+#include "unicode/utf8.h"
 #include "unicode/white_space.h"
 #include "native_messaging/unique_fd.h"
 

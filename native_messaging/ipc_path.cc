@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 
+#include "unicode/utf8.h"
 #include "unicode/white_space.h"
 
 #ifndef VK_APP_GROUP_ID

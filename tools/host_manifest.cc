@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "unicode/white_space.h"
+#include "unicode/utf8.h"
 #include "tools/terminal_text.h"
 
 namespace vk {

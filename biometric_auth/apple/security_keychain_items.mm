@@ -46,7 +46,7 @@ thread_local Clock::time_point operationDeadline;
 // U+FEFF in UTF-8 as a byte-order mark and drops it, which would make the
 // names "\uFEFFx" and "x" one item. Nil for text that is not UTF-8.
 NSString* toNSString(std::string_view text) {
-  const std::optional<std::vector<std::uint16_t>> units = utf16FromUtf8(text);
+  const std::optional<std::vector<std::uint16_t>> units = utf16_from_utf8(text);
   if (!units) return nil;
   return CFBridgingRelease(CFStringCreateWithCharacters(
       kCFAllocatorDefault, units->data(), static_cast<CFIndex>(units->size())));
