@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "biometric_auth/linux/dbus_mock_service.h"
-#include "biometric_auth/linux/desktop_session_probe.h"
+#include "biometric_auth/linux/testing/dbus_mock_service.h"
+#include "biometric_auth/linux/testing/desktop_session_probe.h"
 
 namespace vk::biometric::linux_backend {
 namespace {
