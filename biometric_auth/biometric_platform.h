@@ -75,7 +75,15 @@ class BiometricPlatform {
   virtual std::unique_ptr<BiometricContext> makeContext() = 0;
 };
 
-// The platform of this build (macOS LocalAuthentication, Linux fprintd).
+// The platform of this binary (macOS LocalAuthentication, Linux fprintd).
+// One definition per binary, each in a file named for what it builds:
+//   apple/system_factories_macos.mm             macOS: the host, the bridge library
+//   linux/system_factories_shared_libraries.cc  Linux: the bridge library, the backends
+//                                               module (and the backend tests)
+//   linux/system_factories_host.cc              Linux: the host, through the backends
+//                                               module opened on the first call
+//   testing/c_api_test_fakes.cc                 c_api_test: in-memory fakes
+// makeSystemKeychainItems() (keychain_items.h) comes from the same file.
 std::unique_ptr<BiometricPlatform> makeSystemBiometricPlatform();
 
 }  // namespace vk::biometric

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "biometric_auth/apple/apple_backends.h"
 #include "biometric_auth/biometric_platform.h"
 
 namespace vk::biometric {
@@ -118,8 +119,11 @@ class LocalAuthenticationPlatform : public BiometricPlatform {
 
 }  // namespace
 
-std::unique_ptr<BiometricPlatform> makeSystemBiometricPlatform() {
+namespace apple_backend {
+
+std::unique_ptr<BiometricPlatform> makeLocalAuthenticationPlatform() {
   return std::make_unique<LocalAuthenticationPlatform>();
 }
 
+}  // namespace apple_backend
 }  // namespace vk::biometric

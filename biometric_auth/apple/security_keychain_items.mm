@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "biometric_auth/apple/apple_backends.h"
 #include "biometric_auth/delete_every_copy.h"
 #include "biometric_auth/keychain_items.h"
 #include "unicode/utf8.h"
@@ -159,8 +160,11 @@ class SecurityKeychainItems : public KeychainItems {
 
 }  // namespace
 
-std::unique_ptr<KeychainItems> makeSystemKeychainItems() {
+namespace apple_backend {
+
+std::unique_ptr<KeychainItems> makeSecurityKeychainItems() {
   return std::make_unique<SecurityKeychainItems>();
 }
 
+}  // namespace apple_backend
 }  // namespace vk::biometric

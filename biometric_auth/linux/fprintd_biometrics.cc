@@ -387,11 +387,3 @@ std::unique_ptr<BiometricPlatform> makeFprintdPlatform(FprintdSettings settings)
 }
 
 }  // namespace vk::biometric::linux_backend
-
-namespace vk::biometric {
-
-std::unique_ptr<BiometricPlatform> makeSystemBiometricPlatform() {
-  return linux_backend::makeFprintdPlatform({});
-}
-
-}  // namespace vk::biometric
