@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "biometric_auth/biometric_auth.h"
-#include "biometric_auth/utf8_text.h"
+#include "unicode/utf8.h"
 
 namespace vk::biometric {
 namespace {
@@ -54,7 +54,7 @@ KeychainStoreResult BiometricAuthManager::storeInKeychain(std::string_view key,
                                                           std::string_view value,
                                                           std::string_view service) {
   // Refused before anything is touched, so a bad value cannot cost the old one.
-  if (!isWellFormedUtf8(value)) return {false, errSecParam};
+  if (!is_valid_utf8(value)) return {false, errSecParam};
   const KeychainOperation operation(*keychain_);
 
   // The first read tells whether the item exists and whether the keychain can
@@ -101,7 +101,7 @@ std::optional<std::string> BiometricAuthManager::retrieveFromKeychain(std::strin
   const KeychainOperation operation(*keychain_);
   std::string data;
   if (keychain_->copyMatching(service, key, data) != errSecSuccess) return std::nullopt;
-  if (!isWellFormedUtf8(data)) return std::nullopt;
+  if (!is_valid_utf8(data)) return std::nullopt;
   return data;
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "biometric_auth/biometric_auth.h"
-#include "biometric_auth/fake_seams.h"
+#include "biometric_auth/testing/fake_seams.h"
 
 namespace vk::biometric {
 namespace {

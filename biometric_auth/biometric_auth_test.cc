@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "biometric_auth/fake_seams.h"
+#include "biometric_auth/testing/fake_seams.h"
 
 namespace vk::biometric {
 namespace {

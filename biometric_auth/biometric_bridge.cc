@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "biometric_auth/biometric_auth.h"
-#include "biometric_auth/utf8_text.h"
+#include "unicode/utf8.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ using vk::biometric::rawValue;
 constexpr const char* kDefaultReason = "Authenticate to unlock the vault";
 
 // The C string as well-formed text, ill-formed parts repaired.
-std::string readText(const char* string) { return vk::biometric::repairUtf8(string); }
+std::string readText(const char* string) { return vk::repair_utf8(string); }
 
 }  // namespace
 

@@ -17,14 +17,16 @@ inline constexpr std::string_view kLocalAuthenticationErrorDomain = "com.apple.L
 // The only policy ever checked or evaluated: biometrics only.
 inline constexpr std::int64_t kPolicyDeviceOwnerAuthenticationWithBiometrics = 1;
 
-// The platform's numbers the manager tells apart: biometry kinds
-// (LABiometryType) and error codes (LAError). The macOS backend checks each
-// against the framework's own value at compile time.
+// The platform's numbers that the manager tells apart and that the other
+// backends report: biometry kinds (LABiometryType) and error codes
+// (LAError). The macOS backend checks each against the framework's own
+// value at compile time.
 namespace platform {
-inline constexpr std::int64_t kBiometryTouchID = 1;
+inline constexpr std::int64_t kBiometryTouchID = 1;  // also any fingerprint sensor
 inline constexpr std::int64_t kBiometryFaceID = 2;
 inline constexpr std::int64_t kBiometryOpticID = 4;
 
+inline constexpr std::int64_t kAuthenticationFailed = -1;
 inline constexpr std::int64_t kUserCancel = -2;
 inline constexpr std::int64_t kUserFallback = -3;
 inline constexpr std::int64_t kSystemCancel = -4;
@@ -32,6 +34,8 @@ inline constexpr std::int64_t kPasscodeNotSet = -5;
 inline constexpr std::int64_t kBiometryNotAvailable = -6;
 inline constexpr std::int64_t kBiometryNotEnrolled = -7;
 inline constexpr std::int64_t kBiometryLockout = -8;
+// The evaluation ran out of time before the platform gave an answer.
+inline constexpr std::int64_t kAppCancel = -9;
 }  // namespace platform
 
 // A coded error as the platform reports it.
@@ -71,7 +75,15 @@ class BiometricPlatform {
   virtual std::unique_ptr<BiometricContext> makeContext() = 0;
 };
 
-// The platform of this build (macOS LocalAuthentication, Linux fprintd).
+// The platform of this binary (macOS LocalAuthentication, Linux fprintd).
+// One definition per binary, each in a file named for what it builds:
+//   apple/system_factories_macos.mm             macOS: the host, the bridge library
+//   linux/system_factories_shared_libraries.cc  Linux: the bridge library, the backends
+//                                               module (and the backend tests)
+//   linux/system_factories_host.cc              Linux: the host, through the backends
+//                                               module opened on the first call
+//   testing/c_api_test_fakes.cc                 c_api_test: in-memory fakes
+// makeSystemKeychainItems() (keychain_items.h) comes from the same file.
 std::unique_ptr<BiometricPlatform> makeSystemBiometricPlatform();
 
 }  // namespace vk::biometric

@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "biometric_auth/biometric_bridge.h"
-#include "biometric_auth/c_api_test_fakes.h"
+#include "biometric_auth/testing/c_api_test_fakes.h"
 
 static int failures = 0;
 

@@ -27,7 +27,7 @@
 #include <utility>
 #include <vector>
 
-#include "biometric_auth/macho_symbols.h"
+#include "biometric_auth/testing/macho_symbols.h"
 
 namespace {
 

@@ -58,7 +58,9 @@ class KeychainItems {
   virtual bool replacesInPlace() const { return false; }
 };
 
-// The keychain of this build (macOS Security, Linux Secret Service).
+// The keychain of this binary (macOS Security, Linux Secret Service),
+// defined beside makeSystemBiometricPlatform() in the file that
+// biometric_platform.h names for each binary.
 std::unique_ptr<KeychainItems> makeSystemKeychainItems();
 
 }  // namespace vk::biometric

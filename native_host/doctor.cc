@@ -164,11 +164,12 @@ Diagnosis diagnose(const IpcEnvironment& env) {
     return d;
   }
   d.socket = std::move(socket).value();
-  if (is_temporary_directory_path(*d.socket)) {
-    d.location_problem = std::string(kTmpSocketRefused);
+  Result<IpcEndpoint> endpoint = ipc_endpoint_at(*d.socket);
+  if (!endpoint) {
+    d.location_problem = endpoint.error().text();
     return d;
   }
-  d.token_file = examine_token_file(token_path_for(*d.socket));
+  d.token_file = examine_token_file(endpoint->token);
   d.listener = probe_listener(*d.socket, d.euid);
   return d;
 }

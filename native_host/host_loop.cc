@@ -1,9 +1,5 @@
 #include "native_host/host_loop.h"
 
-#include <errno.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include "native_messaging/fd_io.h"
@@ -84,15 +80,6 @@ void write_stderr_line(std::string_view line) {
   // Lines are short, so one write normally carries the whole line; what
   // write_all reports is deliberately dropped.
   (void)write_all(STDERR_FILENO, line);
-}
-
-void prepare_standard_streams() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
-    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
-    // The lowest free descriptor is `fd` itself, since lower ones are open.
-    if (::open("/dev/null", O_RDWR) != fd) ::abort();
-  }
-  ::signal(SIGPIPE, SIG_IGN);
 }
 
 void run_host_loop(HostChannels& channels) {

@@ -46,11 +46,6 @@ JsonValue make_error_reply(std::string text, JsonValue id);
 // a broken standard error must never stop the relay.
 void write_stderr_line(std::string_view line);
 
-// Opens each closed standard descriptor on /dev/null (aborting when that is
-// impossible) and ignores SIGPIPE, so closed pipes fail writes instead of
-// killing the process.
-void prepare_standard_streams();
-
 // Relays requests until one cannot be read or a reply cannot be written.
 // A reply whose text would exceed the frame limit, which browsers enforce
 // by dropping the port, is answered with an error reply instead.

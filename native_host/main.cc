@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
   if (const auto answered = vk::answer_information_request(argc, argv)) return *answered;
   vk::forbid_core_dumps();
   vk::restore_default_termination();
+  vk::prepare_standard_streams();
 #if defined(__GLIBC__)
   // Frames of up to 1 MiB are allocated and freed for every request; above
   // glibc's default thresholds each one would be a fresh mmap that faults
@@ -27,7 +28,6 @@ int main(int argc, char** argv) {
   mallopt(M_MMAP_THRESHOLD, 4 << 20);
   mallopt(M_TRIM_THRESHOLD, 16 << 20);
 #endif
-  vk::prepare_standard_streams();
   // Browsers pass the extension's origin or the manifest's path, which the
   // relay does not use; only a user asks for a diagnosis.
   if (argc > 1 && std::string_view(argv[1]) == vk::kDoctorOption) return vk::run_doctor(argc - 2, argv + 2);

@@ -1,7 +1,11 @@
 #include "native_host/process_hardening.h"
 
+#include <errno.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #if defined(__linux__)
 #include <sys/prctl.h>
@@ -25,6 +29,15 @@ void restore_default_termination() {
   sigemptyset(&term);
   sigaddset(&term, SIGTERM);
   ::sigprocmask(SIG_UNBLOCK, &term, nullptr);
+}
+
+void prepare_standard_streams() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // The lowest free descriptor is `fd` itself, since lower ones are open.
+    if (::open("/dev/null", O_RDWR) != fd) ::abort();
+  }
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace vk

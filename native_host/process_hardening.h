@@ -1,6 +1,8 @@
 // Settings the host makes to its own process at start, before any request:
-// the token must not reach a core file or another process, and the browser
-// must be able to end the host whatever its launcher left behind.
+// the token must not reach a core file or another process, the browser
+// must be able to end the host whatever its launcher left behind, and a
+// closed pipe or descriptor must fail a write, not end the host or send a
+// frame somewhere else.
 #pragma once
 
 namespace vk {
@@ -13,5 +15,10 @@ void forbid_core_dumps();
 // once in every blocking call: browsers send it when the port closes, and a
 // launcher may have left it ignored or blocked across exec.
 void restore_default_termination();
+
+// Opens each closed standard descriptor on /dev/null (aborting when that is
+// impossible) and ignores SIGPIPE, so closed pipes fail writes instead of
+// killing the process.
+void prepare_standard_streams();
 
 }  // namespace vk

@@ -14,7 +14,8 @@
 #include <cstring>
 
 #include "native_messaging/fd_io.h"
-#include "native_messaging/unicode_text.h"
+#include "unicode/utf8.h"
+#include "unicode/white_space.h"
 #include "native_messaging/unique_fd.h"
 
 namespace vk {

@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "native_messaging/test_private_dir.h"
+#include "native_messaging/testing/test_private_dir.h"
 
 namespace vk {
 namespace {

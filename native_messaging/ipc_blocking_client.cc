@@ -90,17 +90,14 @@ Result<AuthenticatedIpcStream> connect_ipc_unix_stream() {
 }
 
 Result<AuthenticatedIpcStream> connect_ipc_unix_stream(const IpcEnvironment& env) {
-  Result<std::string, IpcPathError> path = resolve_ipc_socket_path(env);
-  if (!path) return to_error(path.error());
-  // Shared temporary directories let other users plant a socket; refuse
-  // them before anything, the token included, is read.
-  if (is_temporary_directory_path(*path)) return Error(std::string(kTmpSocketRefused));
-  const std::string token_path = token_path_for(*path);
-  Result<UniqueFd> socket = connect_unix_socket(*path);
+  // A refused socket is refused before anything, the token included, is read.
+  Result<IpcEndpoint> endpoint = locate_ipc_endpoint(env);
+  if (!endpoint) return std::move(endpoint).error();
+  Result<UniqueFd> socket = connect_unix_socket(endpoint->socket);
   if (!socket) {
     // Nobody to send a token to, but a token file that gives none is what
     // to fix first: its error is reported before the connection's.
-    Result<std::string> token = read_token(token_path);
+    Result<std::string> token = read_token(endpoint->token);
     if (!token) return std::move(token).error();
     wipe_secret(*token);
     return std::move(socket).error();
@@ -110,7 +107,7 @@ Result<AuthenticatedIpcStream> connect_ipc_unix_stream(const IpcEnvironment& env
   // otherwise have the host open any file of the user's and learn from
   // its answer whether that file exists and holds a token's worth of text.
   if (Result<void> peer = require_peer_is_this_user(socket->get()); !peer) return std::move(peer).error();
-  Result<std::string> token = read_token(token_path);
+  Result<std::string> token = read_token(endpoint->token);
   if (!token) return std::move(token).error();
   return AuthenticatedIpcStream(std::move(socket).value(), std::move(token).value());
 }

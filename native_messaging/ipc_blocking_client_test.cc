@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include "native_messaging/fake_ipc_environment.h"
+#include "native_messaging/testing/fake_ipc_environment.h"
 #include "native_messaging/fd_io.h"
 #include "native_messaging/protocol.h"
-#include "native_messaging/test_private_dir.h"
+#include "native_messaging/testing/test_private_dir.h"
 
 namespace vk {
 namespace {

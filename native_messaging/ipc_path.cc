@@ -8,7 +8,8 @@
 #include <cstring>
 #include <memory>
 
-#include "native_messaging/unicode_text.h"
+#include "unicode/utf8.h"
+#include "unicode/white_space.h"
 
 #ifndef VK_APP_GROUP_ID
 #error "VK_APP_GROUP_ID must be defined by the build"
@@ -206,6 +207,18 @@ std::string token_path_for(std::string_view socket_path) {
   // directory.
   if (parent.empty()) return std::string(kTokenFileName);
   return join_path(parent, kTokenFileName);
+}
+
+Result<IpcEndpoint> ipc_endpoint_at(std::string socket_path) {
+  if (is_temporary_directory_path(socket_path)) return Error(std::string(kTmpSocketRefused));
+  std::string token = token_path_for(socket_path);
+  return IpcEndpoint{std::move(socket_path), std::move(token)};
+}
+
+Result<IpcEndpoint> locate_ipc_endpoint(const IpcEnvironment& env) {
+  Result<std::string, IpcPathError> path = resolve_ipc_socket_path(env);
+  if (!path) return to_error(path.error());
+  return ipc_endpoint_at(std::move(path).value());
 }
 
 }  // namespace vk

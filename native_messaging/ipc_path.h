@@ -97,4 +97,17 @@ bool is_temporary_directory_path(std::string_view path);
 // when the path has no directory part or no parent.
 std::string token_path_for(std::string_view socket_path);
 
+// A socket the host may connect to, and the token file beside it.
+struct IpcEndpoint {
+  std::string socket;
+  std::string token;
+};
+
+// The endpoint of the socket at `socket_path`; refused (kTmpSocketRefused)
+// in a shared temporary directory, where other users can plant a socket.
+Result<IpcEndpoint> ipc_endpoint_at(std::string socket_path);
+
+// The endpoint of the socket path resolved from `env`: what the host uses.
+Result<IpcEndpoint> locate_ipc_endpoint(const IpcEnvironment& env);
+
 }  // namespace vk

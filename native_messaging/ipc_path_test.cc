@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "native_messaging/fake_ipc_environment.h"
+#include "native_messaging/testing/fake_ipc_environment.h"
 
 namespace vk {
 namespace {

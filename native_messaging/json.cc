@@ -11,9 +11,10 @@
 //                   own buffer, in one pass. The conditions that rewrite
 //                   relies on are gathered on JsonParser and checked in
 //                   debug and sanitizer builds.
-//   json_strings.h  strings at the byte level: scanning, UTF-8 (checking and
-//                   repairing), the escapes written, and compact string
-//                   content read back one character at a time.
+//   json_strings.h  strings at the byte level: scanning, the escapes
+//                   written, and compact string content read back one
+//                   character at a time. UTF-8 (checking and repairing) is
+//                   unicode/utf8.h's, shared with the rest of the program.
 //   json_numbers.*  numbers: decimal to double, and the forms written for
 //                   integers and doubles.
 //
@@ -32,6 +33,7 @@
 
 #include "native_messaging/json_numbers.h"
 #include "native_messaging/json_strings.h"
+#include "unicode/utf8.h"
 
 namespace vk {
 
@@ -217,18 +219,16 @@ namespace {
 // UTF-8 is repaired as it is written, each ill-formed part replaced by
 // U+FFFD, so that every value holds text the parser accepts.
 
-constexpr std::string_view kReplacementCharacter = "\xEF\xBF\xBD";
-
 // Calls run(first, last) for each stretch of `s` that is written as it is
 // (escaped), and bad() for each ill-formed part, written as U+FFFD.
 template <class Run, class Bad>
 void split_for_writing(std::string_view s, Run&& run, Bad&& bad) {
   const Byte* const p = bytes(s.data());
   const Byte* const end = p + s.size();
-  if (json_detail::valid_utf8(p, end)) {
+  if (is_valid_utf8(p, end)) {
     run(p, end);
   } else {
-    json_detail::split_ill_formed_utf8(p, end, run, bad);
+    split_ill_formed_utf8(p, end, run, bad);
   }
 }
 
@@ -276,14 +276,8 @@ void append_quoted(std::string_view s, std::string& out) {
 // `s` with each ill-formed part replaced by U+FFFD; `s` itself when it has
 // none, in which case `storage` is left alone.
 std::string_view repaired_utf8(std::string_view s, std::string& storage) {
-  if (json_detail::valid_utf8(bytes(s.data()), bytes(s.data() + s.size()))) return s;
-  storage.clear();
-  json_detail::split_ill_formed_utf8(
-      bytes(s.data()), bytes(s.data() + s.size()),
-      [&storage](const Byte* p, const Byte* end) {
-        storage.append(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p));
-      },
-      [&storage] { storage += kReplacementCharacter; });
+  if (is_valid_utf8(bytes(s.data()), bytes(s.data() + s.size()))) return s;
+  storage = repair_utf8(s);
   return storage;
 }
 

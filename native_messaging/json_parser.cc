@@ -16,6 +16,7 @@
 #include "native_messaging/json.h"
 #include "native_messaging/json_numbers.h"
 #include "native_messaging/json_strings.h"
+#include "unicode/utf8.h"
 
 // The conditions of the rewrite (see JsonParser) are checked in debug and
 // sanitizer builds, which define VK_JSON_CHECKS; elsewhere a check compiles
@@ -683,7 +684,7 @@ class JsonParser {
         w += p - from;
       }
       if (p == end) return fail_at_end(kEofString);
-      if ((seen & json_detail::kHighs) != 0 && !json_detail::valid_utf8(run, w)) well_formed = false;
+      if ((seen & json_detail::kHighs) != 0 && !is_valid_utf8(run, w)) well_formed = false;
       if (*p == '"') break;
       // On failure w_ is brought up to date, for error() to check against.
       if (*p != '\\') {

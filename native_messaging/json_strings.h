@@ -1,8 +1,8 @@
 // Strings at the byte level, shared by the parser, the constructors and the
-// readers of compact text: runs of bytes that need no attention, UTF-8
-// (checking it, and finding what to replace in text that is not), the
-// escapes written, and compact string content read back one character at a
-// time (key order is declared here and defined in json.cc).
+// readers of compact text: runs of bytes that need no attention, the escapes
+// written, and compact string content read back one character at a time
+// (key order is declared here and defined in json.cc). UTF-8 is checked and
+// repaired by unicode/utf8.h.
 #pragma once
 
 #include <algorithm>
@@ -110,104 +110,6 @@ const Byte* copy_string_bytes(const Byte* p, const Byte* end, Out*& w, std::uint
     *w++ = static_cast<Out>(*p++);
   }
   return p;
-}
-
-// UTF-8 as a shift-based automaton: each state is a bit offset into the
-// 64-bit row of the next byte, where the following state is stored. The
-// dependency between bytes is then one shift, not a chain of branches.
-namespace utf8_state {
-inline constexpr unsigned kError = 0;  // rows hold 0 where a byte is not allowed
-inline constexpr unsigned kAccept = 6;
-inline constexpr unsigned kOneMore = 12;    // one continuation byte to come
-inline constexpr unsigned kTwoMore = 18;
-inline constexpr unsigned kThreeMore = 24;
-inline constexpr unsigned kAfterE0 = 30;    // A0–BF, else overlong
-inline constexpr unsigned kAfterED = 36;    // 80–9F, else a surrogate
-inline constexpr unsigned kAfterF0 = 42;    // 90–BF, else overlong
-inline constexpr unsigned kAfterF4 = 48;    // 80–8F, else above U+10FFFF
-}  // namespace utf8_state
-
-inline constexpr auto kUtf8Rows = [] {
-  using namespace utf8_state;
-  struct Table {
-    std::uint64_t rows[256];
-  } table{};
-  const auto on = [&](int first, int last, unsigned from, unsigned to) {
-    for (int b = first; b <= last; ++b) table.rows[b] |= std::uint64_t{to} << from;
-  };
-  on(0x00, 0x7F, kAccept, kAccept);
-  on(0xC2, 0xDF, kAccept, kOneMore);
-  on(0xE0, 0xE0, kAccept, kAfterE0);
-  on(0xE1, 0xEC, kAccept, kTwoMore);
-  on(0xED, 0xED, kAccept, kAfterED);
-  on(0xEE, 0xEF, kAccept, kTwoMore);
-  on(0xF0, 0xF0, kAccept, kAfterF0);
-  on(0xF1, 0xF3, kAccept, kThreeMore);
-  on(0xF4, 0xF4, kAccept, kAfterF4);
-  on(0x80, 0xBF, kOneMore, kAccept);
-  on(0x80, 0xBF, kTwoMore, kOneMore);
-  on(0x80, 0xBF, kThreeMore, kTwoMore);
-  on(0xA0, 0xBF, kAfterE0, kOneMore);
-  on(0x80, 0x9F, kAfterED, kOneMore);
-  on(0x90, 0xBF, kAfterF0, kTwoMore);
-  on(0x80, 0x8F, kAfterF4, kTwoMore);
-  return table;
-}();
-
-// Whether [p, end) is well-formed UTF-8: no overlong forms, no encoded
-// surrogates, nothing above U+10FFFF, no cut-off sequence.
-inline bool valid_utf8(const Byte* p, const Byte* end) {
-  std::uint64_t state = utf8_state::kAccept;
-  // A short run goes through the automaton whole: fewer branches to guess.
-  if (end - p < 32) {
-    for (; p != end; ++p) state = kUtf8Rows.rows[*p] >> (state & 63);
-    return (state & 63) == utf8_state::kAccept;
-  }
-  for (;;) {
-    // Between characters, ASCII is passed over a word at a time; the
-    // automaton takes the rest eight bytes at a time.
-    if ((state & 63) == utf8_state::kAccept) {
-      while (end - p >= 8 && (load8(p) & kHighs) == 0) p += 8;
-    }
-    const Byte* const stop = end - p > 8 ? p + 8 : end;
-    if (p == stop) break;
-    for (; p != stop; ++p) state = kUtf8Rows.rows[*p] >> (state & 63);
-  }
-  return (state & 63) == utf8_state::kAccept;
-}
-
-// Calls run(first, last) for each stretch of well-formed UTF-8 in [p, end)
-// and bad() for each ill-formed part between them, in order. An ill-formed
-// part is a maximal subpart as the Unicode standard defines it: the longest
-// start of a well-formed sequence that is cut off, or else one byte. That is
-// what a replacement character stands for in the usual repair (the one the
-// WHATWG decoder of browsers makes). Stretches may be empty.
-template <class Run, class Bad>
-void split_ill_formed_utf8(const Byte* p, const Byte* end, Run&& run, Bad&& bad) {
-  const Byte* stretch = p;    // where the current well-formed stretch began
-  const Byte* character = p;  // where the character being read began
-  std::uint64_t state = utf8_state::kAccept;
-  while (p != end) {
-    const std::uint64_t next = kUtf8Rows.rows[*p] >> (state & 63);
-    if ((next & 63) != utf8_state::kError) {
-      state = next;
-      ++p;
-      if ((state & 63) == utf8_state::kAccept) character = p;
-      continue;
-    }
-    run(stretch, character);
-    bad();
-    // A byte that cannot continue the cut-off sequence may begin the next
-    // character; a byte that cannot begin one is the ill-formed part itself.
-    if (character == p) ++p;
-    stretch = character = p;
-    state = utf8_state::kAccept;
-  }
-  run(stretch, character);
-  if (character != end) {
-    bad();
-    run(end, end);
-  }
 }
 
 // The written form of each byte that is escaped (length 0: written raw).

@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "native_messaging/json.h"
-#include "native_messaging/unicode_text.h"
+#include "unicode/utf8.h"
 #include "native_messaging/unique_fd.h"
 #include "tests/child_process.h"
 #include "tests/e2e_support.h"

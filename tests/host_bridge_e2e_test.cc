@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "biometric_auth/linux/desktop_session_probe.h"
+#include "biometric_auth/linux/testing/desktop_session_probe.h"
 #include "tests/e2e_support.h"
 
 namespace vk::testing {

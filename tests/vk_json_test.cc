@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "native_messaging/test_private_dir.h"
+#include "native_messaging/testing/test_private_dir.h"
 #include "tests/child_process.h"
 
 namespace vk {

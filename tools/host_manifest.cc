@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "native_messaging/unicode_text.h"
+#include "unicode/utf8.h"
 #include "tools/terminal_text.h"
 
 namespace vk {

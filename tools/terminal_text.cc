@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "native_messaging/unicode_text.h"
+#include "unicode/utf8.h"
 
 namespace vk {
 namespace {
@@ -31,13 +31,13 @@ std::string printable(std::string_view text) {
       ++i;
       continue;
     }
-    const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-    const std::string_view sequence = text.substr(i, length);
-    if (length > 1 && (sequence.size() < length || !is_valid_utf8(sequence))) {
+    const std::size_t length = utf8_character_length(text, i);
+    if (length == 0) {
       append_escape(out, "\\x%02x", lead);
       ++i;
       continue;
     }
+    const std::string_view sequence = text.substr(i, length);
     // U+0080 to U+009F: C1 controls, which some terminals obey.
     if (lead == 0xC2 && static_cast<unsigned char>(sequence[1]) < 0xA0) {
       append_escape(out, "\\u%04x", static_cast<unsigned char>(sequence[1]));

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "biometric_auth/apple/apple_backends.h"
 #include "biometric_auth/biometric_platform.h"
 
 namespace vk::biometric {
@@ -27,6 +28,7 @@ static_assert(platform::kBiometryFaceID == LABiometryTypeFaceID);
 #pragma clang diagnostic ignored "-Wunguarded-availability-new"
 static_assert(platform::kBiometryOpticID == LABiometryTypeOpticID);
 #pragma clang diagnostic pop
+static_assert(platform::kAuthenticationFailed == LAErrorAuthenticationFailed);
 static_assert(platform::kUserCancel == LAErrorUserCancel);
 static_assert(platform::kUserFallback == LAErrorUserFallback);
 static_assert(platform::kSystemCancel == LAErrorSystemCancel);
@@ -34,6 +36,7 @@ static_assert(platform::kPasscodeNotSet == LAErrorPasscodeNotSet);
 static_assert(platform::kBiometryNotAvailable == LAErrorBiometryNotAvailable);
 static_assert(platform::kBiometryNotEnrolled == LAErrorBiometryNotEnrolled);
 static_assert(platform::kBiometryLockout == LAErrorBiometryLockout);
+static_assert(platform::kAppCancel == LAErrorAppCancel);
 
 NSString* toNSString(std::string_view text) {
   NSString* string = [[NSString alloc] initWithBytes:text.data()
@@ -116,8 +119,11 @@ class LocalAuthenticationPlatform : public BiometricPlatform {
 
 }  // namespace
 
-std::unique_ptr<BiometricPlatform> makeSystemBiometricPlatform() {
+namespace apple_backend {
+
+std::unique_ptr<BiometricPlatform> makeLocalAuthenticationPlatform() {
   return std::make_unique<LocalAuthenticationPlatform>();
 }
 
+}  // namespace apple_backend
 }  // namespace vk::biometric

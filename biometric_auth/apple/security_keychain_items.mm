@@ -15,9 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "biometric_auth/apple/apple_backends.h"
 #include "biometric_auth/delete_every_copy.h"
 #include "biometric_auth/keychain_items.h"
-#include "biometric_auth/utf8_text.h"
+#include "unicode/utf8.h"
 
 namespace vk::biometric {
 namespace {
@@ -46,7 +47,7 @@ thread_local Clock::time_point operationDeadline;
 // U+FEFF in UTF-8 as a byte-order mark and drops it, which would make the
 // names "\uFEFFx" and "x" one item. Nil for text that is not UTF-8.
 NSString* toNSString(std::string_view text) {
-  const std::optional<std::vector<std::uint16_t>> units = utf16FromUtf8(text);
+  const std::optional<std::vector<std::uint16_t>> units = utf16_from_utf8(text);
   if (!units) return nil;
   return CFBridgingRelease(CFStringCreateWithCharacters(
       kCFAllocatorDefault, units->data(), static_cast<CFIndex>(units->size())));
@@ -159,8 +160,11 @@ class SecurityKeychainItems : public KeychainItems {
 
 }  // namespace
 
-std::unique_ptr<KeychainItems> makeSystemKeychainItems() {
+namespace apple_backend {
+
+std::unique_ptr<KeychainItems> makeSecurityKeychainItems() {
   return std::make_unique<SecurityKeychainItems>();
 }
 
+}  // namespace apple_backend
 }  // namespace vk::biometric

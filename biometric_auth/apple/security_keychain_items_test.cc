@@ -22,7 +22,7 @@
 #include <vector>
 
 #include "biometric_auth/biometric_auth.h"
-#include "biometric_auth/fake_seams.h"
+#include "biometric_auth/testing/fake_seams.h"
 #include "tests/child_process.h"
 
 namespace vk::biometric {

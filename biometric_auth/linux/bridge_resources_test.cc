@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "biometric_auth/biometric_auth.h"
-#include "biometric_auth/linux/dbus_mock_service.h"
-#include "biometric_auth/linux/desktop_session_probe.h"
+#include "biometric_auth/linux/testing/dbus_mock_service.h"
+#include "biometric_auth/linux/testing/desktop_session_probe.h"
 #include "biometric_auth/linux/fprintd_biometrics.h"
 #include "biometric_auth/linux/secret_service_keychain.h"
 

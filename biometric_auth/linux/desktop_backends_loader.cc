@@ -11,49 +11,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <utility>
-
-#include "biometric_auth/linux/fprintd_biometrics.h"
 
 namespace vk::biometric::linux_backend {
 namespace {
-
-PlatformError noSensor() { return {std::string(kLocalAuthenticationErrorDomain), kLAErrorBiometryNotAvailable}; }
-
-// Biometrics without the module: no sensor, as without fprintd.
-class UnavailableContext final : public BiometricContext {
- public:
-  void setLocalizedFallbackTitle(std::string_view) override {}
-  std::int64_t biometryType() override { return 0; }
-  CanEvaluateAnswer canEvaluatePolicy(std::int64_t) override { return {false, noSensor()}; }
-  void evaluatePolicy(std::int64_t, std::string_view, EvaluateReply reply) override {
-    // Replies never come on the caller's thread.
-    std::thread([reply = std::move(reply)] { reply(false, noSensor()); }).detach();
-  }
-};
-
-class UnavailablePlatform final : public BiometricPlatform {
- public:
-  std::unique_ptr<BiometricContext> makeContext() override {
-    return std::make_unique<UnavailableContext>();
-  }
-};
-
-// The keychain without the module, as without a Secret Service.
-class UnavailableKeychain final : public KeychainItems {
- public:
-  OSStatus add(std::string_view, std::string_view, std::string_view) override {
-    return errSecNotAvailable;
-  }
-  OSStatus update(std::string_view, std::string_view, std::string_view) override {
-    return errSecNotAvailable;
-  }
-  OSStatus copyMatching(std::string_view, std::string_view, std::string&) override {
-    return errSecNotAvailable;
-  }
-  OSStatus remove(std::string_view, std::string_view) override { return errSecNotAvailable; }
-};
 
 // Refuses `path`, whose status is `st`, unless it belongs to root or this
 // user and neither group nor others may write it.
@@ -108,8 +69,8 @@ Result<DesktopBackends, std::string> openBesideExecutable() {
 #endif
 }
 
-// Opened on the first bridge call; why it cannot be used goes to standard
-// error once.
+}  // namespace
+
 const Result<DesktopBackends, std::string>& systemBackends() {
   static const Result<DesktopBackends, std::string> backends = [] {
     Result<DesktopBackends, std::string> opened = openBesideExecutable();
@@ -123,8 +84,6 @@ const Result<DesktopBackends, std::string>& systemBackends() {
   }();
   return backends;
 }
-
-}  // namespace
 
 Result<DesktopBackends, std::string> openDesktopBackends(const std::string& path) {
   // Its real path: the file checked is the file opened, whatever links
@@ -153,19 +112,3 @@ Result<DesktopBackends, std::string> openDesktopBackends(const std::string& path
 }
 
 }  // namespace vk::biometric::linux_backend
-
-namespace vk::biometric {
-
-std::unique_ptr<BiometricPlatform> makeSystemBiometricPlatform() {
-  const auto& backends = linux_backend::systemBackends();
-  if (backends) return std::unique_ptr<BiometricPlatform>(backends->makePlatform());
-  return std::make_unique<linux_backend::UnavailablePlatform>();
-}
-
-std::unique_ptr<KeychainItems> makeSystemKeychainItems() {
-  const auto& backends = linux_backend::systemBackends();
-  if (backends) return std::unique_ptr<KeychainItems>(backends->makeKeychain());
-  return std::make_unique<linux_backend::UnavailableKeychain>();
-}
-
-}  // namespace vk::biometric

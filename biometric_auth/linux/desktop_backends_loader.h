@@ -21,4 +21,9 @@ struct DesktopBackends {
 // or this user change, is refused before it is opened.
 Result<DesktopBackends, std::string> openDesktopBackends(const std::string& path);
 
+// The module at its fixed place beside this executable, opened on the first
+// call for the rest of the process; why it cannot be used goes to standard
+// error once.
+const Result<DesktopBackends, std::string>& systemBackends();
+
 }  // namespace vk::biometric::linux_backend

@@ -151,7 +151,7 @@ class Verification {
     const Outcome outcome = verify();
     // Whatever failed once the deadline passed failed because of it: the
     // evaluation ran out of time, which the caller reads as no answer.
-    if (!outcome.success && loop_.expired()) return failed(kLAErrorAppCancel);
+    if (!outcome.success && loop_.expired()) return failed(platform::kAppCancel);
     return outcome;
   }
 
@@ -159,7 +159,7 @@ class Verification {
   enum class Scan { match, noMatch, ended };
 
   Outcome verify() {
-    if (!findSensor(settings_, loop_, sensor_)) return failed(kLAErrorBiometryNotAvailable);
+    if (!findSensor(settings_, loop_, sensor_)) return failed(platform::kBiometryNotAvailable);
     GDBusConnection* bus = sensor_.connection.get();
     owner_watch_ = g_dbus_connection_signal_subscribe(
         bus, "org.freedesktop.DBus", "org.freedesktop.DBus", "NameOwnerChanged",
@@ -173,28 +173,28 @@ class Verification {
     if (!callDevice("Claim", g_variant_new("(s)", ""), error)) {
       const std::string name = fprintdError(error.get());
       if (name == "PermissionDenied" || name == "NoSuchDevice") {
-        return failed(kLAErrorBiometryNotAvailable);
+        return failed(platform::kBiometryNotAvailable);
       }
-      return failed(kLAErrorSystemCancel);  // AlreadyInUse, fprintd gone, deadline
+      return failed(platform::kSystemCancel);  // AlreadyInUse, fprintd gone, deadline
     }
     claimed_ = true;
 
     for (int attempt = 0; attempt < settings_.attempts; ++attempt) {
       if (!callDevice("VerifyStart", g_variant_new("(s)", "any"), error)) {
         if (fprintdError(error.get()) == "NoEnrolledPrints") {
-          return failed(kLAErrorBiometryNotEnrolled);
+          return failed(platform::kBiometryNotEnrolled);
         }
-        return failed(kLAErrorSystemCancel);
+        return failed(platform::kSystemCancel);
       }
       verifying_ = true;
       const Scan scan = awaitScan();
       if (scan == Scan::match) return {true, std::nullopt};
-      if (scan == Scan::ended) return failed(kLAErrorSystemCancel);
+      if (scan == Scan::ended) return failed(platform::kSystemCancel);
       // No match: fprintd ended this verification; start the next one.
       verifying_ = false;
-      if (!callDevice("VerifyStop", nullptr, error)) return failed(kLAErrorSystemCancel);
+      if (!callDevice("VerifyStop", nullptr, error)) return failed(platform::kSystemCancel);
     }
-    return failed(kLAErrorAuthenticationFailed);
+    return failed(platform::kAuthenticationFailed);
   }
 
   bool callDevice(const char* method, GVariant* args, GErrorPtr& error) {
@@ -312,12 +312,12 @@ class FprintdContext final : public BiometricContext {
     Sensor sensor;
     const bool found = findSensor(settings_, loop, sensor);
     closeBus(sensor.connection.get(), loop);
-    return found ? kBiometryTypeTouchID : 0;
+    return found ? platform::kBiometryTouchID : 0;
   }
 
   CanEvaluateAnswer canEvaluatePolicy(std::int64_t policy) override {
     if (policy != kPolicyDeviceOwnerAuthenticationWithBiometrics) {
-      return {false, laError(kLAErrorBiometryNotAvailable)};
+      return {false, laError(platform::kBiometryNotAvailable)};
     }
     DeadlineLoop loop(checks_end_);
     Sensor sensor;
@@ -341,27 +341,27 @@ class FprintdContext final : public BiometricContext {
     if (started != 0) {
       // No thread to wait on: the one reply comes from here instead.
       std::unique_ptr<EvaluationJob> owned(job);
-      owned->reply(false, laError(kLAErrorSystemCancel));
+      owned->reply(false, laError(platform::kSystemCancel));
     }
   }
 
  private:
   CanEvaluateAnswer check(DeadlineLoop& loop, Sensor& sensor) {
-    if (!findSensor(settings_, loop, sensor)) return {false, laError(kLAErrorBiometryNotAvailable)};
+    if (!findSensor(settings_, loop, sensor)) return {false, laError(platform::kBiometryNotAvailable)};
     GErrorPtr error;
     GVariantPtr fingers = callMethod(sensor.connection.get(), loop, kFprintdName,
                                      sensor.device_path.c_str(), kDeviceInterface,
                                      "ListEnrolledFingers", g_variant_new("(s)", ""), "(as)", error);
     if (!fingers) {
       if (fprintdError(error.get()) == "NoEnrolledPrints") {
-        return {false, laError(kLAErrorBiometryNotEnrolled)};
+        return {false, laError(platform::kBiometryNotEnrolled)};
       }
-      return {false, laError(kLAErrorBiometryNotAvailable)};
+      return {false, laError(platform::kBiometryNotAvailable)};
     }
     GVariant* list = g_variant_get_child_value(fingers.get(), 0);
     const gsize count = g_variant_n_children(list);
     g_variant_unref(list);
-    if (count == 0) return {false, laError(kLAErrorBiometryNotEnrolled)};
+    if (count == 0) return {false, laError(platform::kBiometryNotEnrolled)};
     return {true, std::nullopt};
   }
 
@@ -387,11 +387,3 @@ std::unique_ptr<BiometricPlatform> makeFprintdPlatform(FprintdSettings settings)
 }
 
 }  // namespace vk::biometric::linux_backend
-
-namespace vk::biometric {
-
-std::unique_ptr<BiometricPlatform> makeSystemBiometricPlatform() {
-  return linux_backend::makeFprintdPlatform({});
-}
-
-}  // namespace vk::biometric

@@ -11,17 +11,6 @@
 
 namespace vk::biometric::linux_backend {
 
-// LAError codes the backend reports.
-inline constexpr std::int64_t kLAErrorAuthenticationFailed = -1;
-inline constexpr std::int64_t kLAErrorSystemCancel = -4;
-inline constexpr std::int64_t kLAErrorBiometryNotAvailable = -6;
-inline constexpr std::int64_t kLAErrorBiometryNotEnrolled = -7;
-// The evaluation ran out of time before fprintd gave an answer.
-inline constexpr std::int64_t kLAErrorAppCancel = -9;
-
-// LABiometryType of a fingerprint sensor.
-inline constexpr std::int64_t kBiometryTypeTouchID = 1;
-
 // Where fprintd is and how long each step may take.
 struct FprintdSettings {
   // Bus fprintd is on; unset means the system bus (tests pass a private bus).

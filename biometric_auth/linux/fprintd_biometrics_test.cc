@@ -13,8 +13,8 @@
 #include <thread>
 #include <vector>
 
-#include "biometric_auth/linux/dbus_mock_service.h"
-#include "biometric_auth/linux/desktop_session_probe.h"
+#include "biometric_auth/linux/testing/dbus_mock_service.h"
+#include "biometric_auth/linux/testing/desktop_session_probe.h"
 
 namespace vk::biometric::linux_backend {
 namespace {
@@ -136,9 +136,9 @@ TEST_F(FprintdBiometricsTest, AvailabilityFollowsSensorAndEnrolment) {
   };
   const std::vector<Case> cases = {
       {"enrolled finger", true, {"right-index-finger"}, false, 1, std::nullopt},
-      {"nothing enrolled", true, {}, false, 1, kLAErrorBiometryNotEnrolled},
-      {"no sensor", false, {"right-index-finger"}, false, 0, kLAErrorBiometryNotAvailable},
-      {"polkit refuses", true, {"right-index-finger"}, true, 1, kLAErrorBiometryNotAvailable},
+      {"nothing enrolled", true, {}, false, 1, platform::kBiometryNotEnrolled},
+      {"no sensor", false, {"right-index-finger"}, false, 0, platform::kBiometryNotAvailable},
+      {"polkit refuses", true, {"right-index-finger"}, true, 1, platform::kBiometryNotAvailable},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -179,9 +179,9 @@ TEST_F(FprintdBiometricsTest, ScanOutcomesGiveOneReplyAndReleaseTheSensor) {
        std::nullopt, 3},
       {"three wrong fingers",
        {{"verify-no-match", true}, {"verify-no-match", true}, {"verify-no-match", true}},
-       kLAErrorAuthenticationFailed, 3},
-      {"sensor error", {{"verify-unknown-error", true}}, kLAErrorSystemCancel, 1},
-      {"sensor unplugged", {{"verify-disconnected", true}}, kLAErrorSystemCancel, 1},
+       platform::kAuthenticationFailed, 3},
+      {"sensor error", {{"verify-unknown-error", true}}, platform::kSystemCancel, 1},
+      {"sensor unplugged", {{"verify-disconnected", true}}, platform::kSystemCancel, 1},
   };
   int starts_before = 0;
   for (const Case& c : cases) {
@@ -202,17 +202,17 @@ TEST_F(FprintdBiometricsTest, ScanOutcomesGiveOneReplyAndReleaseTheSensor) {
 TEST_F(FprintdBiometricsTest, RefusalsBeforeTheScanMapToPlatformCodes) {
   control("SetEnrolledFingers", g_variant_new_parsed("(@as [],)"));
   Reply reply = evaluate(*platform_);
-  EXPECT_EQ(codeOf(reply), kLAErrorBiometryNotEnrolled);
+  EXPECT_EQ(codeOf(reply), platform::kBiometryNotEnrolled);
 
   control("SetEnrolledFingers", g_variant_new_parsed("(['left-thumb'],)"));
   control("SetPermissionDenied", g_variant_new("(b)", TRUE));
   reply = evaluate(*platform_);
-  EXPECT_EQ(codeOf(reply), kLAErrorBiometryNotAvailable);
+  EXPECT_EQ(codeOf(reply), platform::kBiometryNotAvailable);
 
   control("SetPermissionDenied", g_variant_new("(b)", FALSE));
   control("SetDevicePresent", g_variant_new("(b)", FALSE));
   reply = evaluate(*platform_);
-  EXPECT_EQ(codeOf(reply), kLAErrorBiometryNotAvailable);
+  EXPECT_EQ(codeOf(reply), platform::kBiometryNotAvailable);
   EXPECT_EQ(verifyStarts(), 0);
 }
 
@@ -235,7 +235,7 @@ TEST_F(FprintdBiometricsTest, SensorClaimedByAnotherConnectionIsSystemCancel) {
 
   queueStatuses({{"verify-match", true}});
   Reply reply = evaluate(*platform_);
-  EXPECT_EQ(codeOf(reply), kLAErrorSystemCancel);
+  EXPECT_EQ(codeOf(reply), platform::kSystemCancel);
   EXPECT_EQ(claimant(), g_dbus_connection_get_unique_name(other));
 
   // Closing the other connection frees the sensor for us.
@@ -252,7 +252,7 @@ TEST_F(FprintdBiometricsTest, NoFingerBeforeTheDeadlineReleasesTheSensor) {
   auto quick = makeFprintdPlatform(settings_);
   const Reply reply = evaluate(*quick);
   ASSERT_EQ(reply.count, 1);
-  EXPECT_EQ(codeOf(reply), kLAErrorAppCancel);
+  EXPECT_EQ(codeOf(reply), platform::kAppCancel);
   EXPECT_EQ(claimant(), "");
 }
 
@@ -262,7 +262,7 @@ TEST_F(FprintdBiometricsTest, FprintdVanishingDuringTheScanIsSystemCancel) {
     fprintd_->stop();
   });
   ASSERT_EQ(reply.count, 1);
-  EXPECT_EQ(codeOf(reply), kLAErrorSystemCancel);
+  EXPECT_EQ(codeOf(reply), platform::kSystemCancel);
 }
 
 TEST_F(FprintdBiometricsTest, ReasonIsShownAsANotificationWhileWaiting) {
@@ -316,7 +316,7 @@ TEST_F(FprintdBiometricsTest, FrozenFprintdCostsOneDeadlinePerCheck) {
   EXPECT_EQ(type, 0);
   EXPECT_FALSE(answer.can_evaluate);
   ASSERT_TRUE(answer.error.has_value());
-  EXPECT_EQ(answer.error->code, kLAErrorBiometryNotAvailable);
+  EXPECT_EQ(answer.error->code, platform::kBiometryNotAvailable);
   EXPECT_LT(took, settings_.call_limit * 3 / 2);
 }
 
@@ -333,7 +333,7 @@ TEST_F(FprintdBiometricsTest, SensorIsFreeWhenTheCallerStopsWaiting) {
   // the evaluation started.
   const Reply abandoned = evaluate(*quick, settings_.verify_limit);
   EXPECT_EQ(abandoned.count, 1);
-  EXPECT_EQ(codeOf(abandoned), kLAErrorAppCancel);
+  EXPECT_EQ(codeOf(abandoned), platform::kAppCancel);
   // A retry right away gets the sensor.
   queueStatuses({{"verify-match", true}});
   const Reply retry = evaluate(*quick);
@@ -353,9 +353,9 @@ TEST(FprintdBiometricsWithoutFprintd, NotAvailableAtOnce) {
       context->canEvaluatePolicy(kPolicyDeviceOwnerAuthenticationWithBiometrics);
   EXPECT_FALSE(answer.can_evaluate);
   ASSERT_TRUE(answer.error.has_value());
-  EXPECT_EQ(answer.error->code, kLAErrorBiometryNotAvailable);
+  EXPECT_EQ(answer.error->code, platform::kBiometryNotAvailable);
   const Reply reply = evaluate(*platform);
-  EXPECT_EQ(codeOf(reply), kLAErrorBiometryNotAvailable);
+  EXPECT_EQ(codeOf(reply), platform::kBiometryNotAvailable);
 
   // No bus at all answers the same way.
   settings.fprintd_bus_address = "unix:path=./no-such-system-bus";

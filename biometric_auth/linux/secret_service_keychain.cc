@@ -685,11 +685,3 @@ std::unique_ptr<KeychainItems> makeSecretServiceKeychain(SecretServiceLimits lim
 }
 
 }  // namespace vk::biometric::linux_backend
-
-namespace vk::biometric {
-
-std::unique_ptr<KeychainItems> makeSystemKeychainItems() {
-  return linux_backend::makeSecretServiceKeychain({});
-}
-
-}  // namespace vk::biometric

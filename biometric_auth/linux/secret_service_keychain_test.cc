@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "biometric_auth/biometric_auth.h"
-#include "biometric_auth/fake_seams.h"
-#include "biometric_auth/linux/dbus_mock_service.h"
-#include "biometric_auth/linux/desktop_session_probe.h"
+#include "biometric_auth/testing/fake_seams.h"
+#include "biometric_auth/linux/testing/dbus_mock_service.h"
+#include "biometric_auth/linux/testing/desktop_session_probe.h"
 
 namespace vk::biometric::linux_backend {
 namespace {

@@ -118,9 +118,9 @@ def exports_checker(work_dir):
     """The project's Mach-O reader, built for this machine."""
     program = os.path.join(work_dir, "dynamic_exports_test")
     sources = [os.path.join(SOURCE_DIR, "biometric_auth", name)
-               for name in ("dynamic_exports_test.cc", "macho_symbols.cc")]
+               for name in ("dynamic_exports_test.cc", "testing/macho_symbols.cc")]
     newest = max(os.path.getmtime(s) for s in sources + [os.path.join(SOURCE_DIR, "biometric_auth",
-                                                                      "macho_symbols.h")])
+                                                                      "testing", "macho_symbols.h")])
     if not os.path.exists(program) or os.path.getmtime(program) < newest:
         run(["c++", "-std=c++20", "-O1", "-I", SOURCE_DIR, *sources, "-o", program])
     return program

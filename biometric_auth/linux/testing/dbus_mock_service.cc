@@ -1,4 +1,4 @@
-#include "biometric_auth/linux/dbus_mock_service.h"
+#include "biometric_auth/linux/testing/dbus_mock_service.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "biometric_auth/linux/desktop_session_probe.h"
+#include "biometric_auth/linux/testing/desktop_session_probe.h"
 
 #include <gio/gio.h>
 

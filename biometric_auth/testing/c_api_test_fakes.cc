@@ -1,12 +1,12 @@
 // The system factories of the C interface test binary: the shared manager
 // there runs on in-memory fakes driven through the controls below.
-#include "biometric_auth/c_api_test_fakes.h"
+#include "biometric_auth/testing/c_api_test_fakes.h"
 
 #include <algorithm>
 #include <cstring>
 #include <string>
 
-#include "biometric_auth/fake_seams.h"
+#include "biometric_auth/testing/fake_seams.h"
 
 namespace vk::biometric {
 namespace {

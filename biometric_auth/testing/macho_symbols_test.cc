@@ -1,4 +1,4 @@
-#include "biometric_auth/macho_symbols.h"
+#include "biometric_auth/testing/macho_symbols.h"
 
 #include <gtest/gtest.h>
 

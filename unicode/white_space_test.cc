@@ -1,4 +1,4 @@
-#include "native_messaging/unicode_text.h"
+#include "unicode/white_space.h"
 
 #include <string>
 
@@ -6,31 +6,6 @@
 
 namespace vk {
 namespace {
-
-TEST(Utf8, ValidityTable) {
-  struct Case {
-    std::string bytes;
-    bool valid;
-  };
-  const Case cases[] = {
-      {"", true},
-      {"plain ascii", true},
-      {"\xC3\xA9", true},                // é
-      {"\xE2\x80\x94", true},            // em dash
-      {"\xF0\x9F\x98\x80", true},        // U+1F600
-      {"\xF4\x8F\xBF\xBF", true},        // U+10FFFF
-      {std::string("\0", 1), true},      // U+0000 is text
-      {"\xFF", false},
-      {"\xC3", false},                   // cut off
-      {"\xC0\xAF", false},               // overlong "/"
-      {"\xE0\x80\xAF", false},           // overlong
-      {"\xED\xA0\x80", false},           // surrogate D800
-      {"\xF4\x90\x80\x80", false},       // above U+10FFFF
-      {"\xF0\x9F\x98", false},           // cut off
-      {"a\x80", false},                  // stray continuation byte
-  };
-  for (const Case& c : cases) EXPECT_EQ(is_valid_utf8(c.bytes), c.valid) << c.bytes;
-}
 
 TEST(Trim, RemovesExactlyTheUnicodeWhiteSpace) {
   const char* white[] = {"\t", "\n", "\v", "\f", "\r", " ", "\xC2\x85", "\xC2\xA0",
