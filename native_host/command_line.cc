@@ -11,7 +11,7 @@ namespace vk {
 namespace {
 
 constexpr std::string_view kUsage =
-    "Usage: vellumkeep-native [--help | --version]\n"
+    "Usage: vellumkeep-native [--help | --version | --doctor [--json] [--browsers]]\n"
     "\n"
     "The native-messaging host of the Tarnwick password manager. A browser starts\n"
     "it for the Tarnwick extension and exchanges messages with it on standard input\n"
@@ -23,7 +23,9 @@ constexpr std::string_view kUsage =
     "  VELLUMKEEP_APP_GROUP_CONTAINER  the application-group container holding it\n"
     "  HOME                            its default container is under the home\n"
     "  XDG_RUNTIME_DIR                 else tarnwick/ in the runtime directory\n"
-    "Diagnostics go to standard error, one line each, prefixed [vellumkeep-native].\n";
+    "Diagnostics go to standard error, one line each, prefixed [vellumkeep-native].\n"
+    "--doctor says whether a request would reach the application, and why not\n"
+    "(--browsers: also whether a browser's manifest names this host).\n";
 
 }  // namespace
 

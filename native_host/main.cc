@@ -1,6 +1,7 @@
 // vellumkeep-native: started by the browser for the extension's native port;
 // relays each request to the desktop application and its reply back.
-// `vellumkeep-native --doctor [--json]` diagnoses the path to the application.
+// `vellumkeep-native --doctor [--json] [--browsers]` diagnoses the path to the
+// application.
 #include <cstdlib>  // defines __GLIBC__ where it applies
 #include <string_view>
 
